@@ -1,0 +1,84 @@
+#include "Text.h"
+
+#include <memory>
+
+#include <unicode/coll.h>
+#include <unicode/locid.h>
+#include <unicode/normalizer2.h>
+#include <unicode/numberformatter.h>
+#include <unicode/unistr.h>
+
+namespace flenn::Text {
+
+namespace {
+
+std::string utf8(const icu::UnicodeString &text) {
+    std::string result;
+    text.toUTF8String(result);
+    return result;
+}
+
+icu::UnicodeString unicode(std::string_view text) {
+    return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), int32_t(text.size())));
+}
+
+// Collators are not safe to share between threads; each worker keeps its own.
+icu::Collator *fileBrowserCollator() {
+    thread_local std::unique_ptr<icu::Collator> collator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::Collator> made(icu::Collator::createInstance(icu::Locale::getDefault(), status));
+        if (U_FAILURE(status) || !made) {
+            status = U_ZERO_ERROR;
+            made.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
+        }
+        if (made) {
+            made->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
+            made->setStrength(icu::Collator::SECONDARY);
+        }
+        return made;
+    }();
+    return collator.get();
+}
+
+} // namespace
+
+std::string repairedUTF8(std::string_view bytes) { return utf8(unicode(bytes)); }
+
+std::string folded(std::string_view name) {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2 *nfc = icu::Normalizer2::getNFCInstance(status);
+    icu::UnicodeString text = unicode(name);
+    if (U_SUCCESS(status))
+        text = nfc->normalize(text, status);
+    return utf8(text.toLower(icu::Locale::getRoot()));
+}
+
+int compareLikeFileBrowser(std::string_view a, std::string_view b) {
+    icu::Collator *collator = fileBrowserCollator();
+    if (!collator)
+        return a.compare(b);
+    UErrorCode status = U_ZERO_ERROR;
+    UCollationResult order = collator->compareUTF8(icu::StringPiece(a.data(), int32_t(a.size())),
+                                                   icu::StringPiece(b.data(), int32_t(b.size())), status);
+    if (U_FAILURE(status))
+        return a.compare(b);
+    return order;
+}
+
+std::string groupedInteger(std::int64_t value) {
+    UErrorCode status = U_ZERO_ERROR;
+    auto formatted = icu::number::NumberFormatter::withLocale(icu::Locale::getDefault())
+                         .formatInt(value, status);
+    std::string result = utf8(formatted.toString(status));
+    return U_SUCCESS(status) ? result : std::to_string(value);
+}
+
+std::string plainNumber(double value) {
+    UErrorCode status = U_ZERO_ERROR;
+    auto formatted = icu::number::NumberFormatter::withLocale(icu::Locale::getDefault())
+                         .formatDouble(value, status);
+    std::string result = utf8(formatted.toString(status));
+    return U_SUCCESS(status) ? result : std::to_string(value);
+}
+
+} // namespace flenn::Text
