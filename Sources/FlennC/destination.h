@@ -11,6 +11,10 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 typedef struct flenn_destination {
     struct jpeg_destination_mgr manager; /* first, so the library's dest pointer finds the rest */
     uint8_t *buffer;
@@ -21,5 +25,9 @@ typedef struct flenn_destination {
 /* Takes a buffer of `capacity` bytes; the buffer may be moved while it grows. */
 void flenn_destination_attach(j_compress_ptr compressor, flenn_destination *destination,
                               uint8_t *buffer, size_t capacity);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -11,6 +11,10 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 typedef struct flenn_statistics {
     uint32_t dc[NUM_HUFF_TBLS][17];
     uint32_t ac[NUM_HUFF_TBLS][256];
@@ -30,5 +34,9 @@ void flenn_statistics_count_ac(flenn_statistics *stats, int slot, const JBLOCK *
  * builds every table in use; a value beyond baseline range raises the coefficient-range error. */
 void flenn_statistics_finish(flenn_statistics *stats, j_compress_ptr compressor,
                              jvirt_barray_ptr *arrays);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

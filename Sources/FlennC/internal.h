@@ -13,6 +13,10 @@
 
 #include "flenn.h"
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 /* Exported by libjpeg-turbo but not declared in jpeglib.h. */
 EXTERN(void) jpeg_gen_optimal_table(j_compress_ptr cinfo, JHUFF_TBL *htbl, long freq[]);
 
@@ -44,5 +48,9 @@ int flenn_is_too_large(double width, double height);
 
 /* The JPEG zigzag sequence: natural (row-major) position of each zigzag index. */
 extern const int flenn_zigzag[64];
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

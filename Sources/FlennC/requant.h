@@ -11,6 +11,10 @@
 
 #include "flenn.h"
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 typedef struct flenn_map {
     int identity;
     int integer_mode; /* matched mode: values rounded half up with integer arithmetic */
@@ -36,5 +40,9 @@ void flenn_map_build(flenn_map *map, const uint16_t source[64], const uint16_t t
 
 /* Requantizes one block of 64 coefficients (natural order). */
 void flenn_map_apply(const flenn_map *map, const JCOEF *in, JCOEF *out);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

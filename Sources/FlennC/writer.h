@@ -7,6 +7,10 @@
 #include "internal.h"
 #include "requant.h"
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 typedef struct flenn_writer {
     struct jpeg_compress_struct compressor;
     flenn_errors errors;
@@ -28,5 +32,9 @@ typedef struct flenn_writer {
     flenn_statistics *statistics;    /* set in counted entropy-coding mode */
     jvirt_barray_ptr *arrays;        /* the arrays the library codes */
 } flenn_writer;
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif
