@@ -40,6 +40,15 @@ icu::Collator *fileBrowserCollator() {
     return collator.get();
 }
 
+// The C and POSIX locales mean "no preference" rather than "no digit grouping": numbers then
+// read as in English (1,234,567).
+icu::Locale numberLocale() {
+    icu::Locale locale = icu::Locale::getDefault();
+    if (std::string_view(locale.getName()) == "en_US_POSIX")
+        return icu::Locale::getUS();
+    return locale;
+}
+
 } // namespace
 
 std::string repairedUTF8(std::string_view bytes) { return utf8(unicode(bytes)); }
@@ -67,16 +76,14 @@ int compareLikeFileBrowser(std::string_view a, std::string_view b) {
 
 std::string groupedInteger(std::int64_t value) {
     UErrorCode status = U_ZERO_ERROR;
-    auto formatted = icu::number::NumberFormatter::withLocale(icu::Locale::getDefault())
-                         .formatInt(value, status);
+    auto formatted = icu::number::NumberFormatter::withLocale(numberLocale()).formatInt(value, status);
     std::string result = utf8(formatted.toString(status));
     return U_SUCCESS(status) ? result : std::to_string(value);
 }
 
 std::string plainNumber(double value) {
     UErrorCode status = U_ZERO_ERROR;
-    auto formatted = icu::number::NumberFormatter::withLocale(icu::Locale::getDefault())
-                         .formatDouble(value, status);
+    auto formatted = icu::number::NumberFormatter::withLocale(numberLocale()).formatDouble(value, status);
     std::string result = utf8(formatted.toString(status));
     return U_SUCCESS(status) ? result : std::to_string(value);
 }
