@@ -25,8 +25,14 @@ icu::UnicodeString unicode(std::string_view text) {
 // Collators are not safe to share between threads; each worker keeps its own.
 icu::Collator *fileBrowserCollator() {
     thread_local std::unique_ptr<icu::Collator> collator = [] {
+        // Without a LANG (the C or POSIX locale) ICU picks en_US_POSIX, whose collation is byte
+        // order: upper case before lower case. A file browser never orders that way, so take the
+        // root collation there.
+        icu::Locale locale = icu::Locale::getDefault();
+        if (std::string_view(locale.getVariant()) == "POSIX")
+            locale = icu::Locale::getRoot();
         UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::Collator> made(icu::Collator::createInstance(icu::Locale::getDefault(), status));
+        std::unique_ptr<icu::Collator> made(icu::Collator::createInstance(locale, status));
         if (U_FAILURE(status) || !made) {
             status = U_ZERO_ERROR;
             made.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
