@@ -27,13 +27,15 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr double checkerTimeout = 120;      // seconds, for every scoring
-constexpr std::size_t keptBytes = 262'144;  // of each output stream
-constexpr auto stopGrace = 2s;              // after terminate, and again after kill
-constexpr auto streamsGrace = 5s;           // for the streams to end once the checker has
+constexpr double checkerTimeout = 120;     // seconds, for every scoring
+constexpr std::size_t keptBytes = 262'144; // of each output stream
+constexpr auto stopGrace = 2s;             // after terminate, and again after kill
+constexpr auto streamsGrace = 5s;          // for the streams to end once the checker has
 constexpr std::size_t quotedCharacters = 300;
 
-[[noreturn]] void fail(std::string_view sentence) { throw CodecError(std::string(sentence)); }
+[[noreturn]] void fail(std::string_view sentence) {
+    throw CodecError(std::string(sentence));
+}
 
 bool isExecutableFile(const fs::path &path) {
     std::error_code error;
@@ -167,7 +169,9 @@ double runOnDecodedPixels(const fs::path &checker, const fs::path &reference,
 
 } // namespace
 
-fs::path helperURL(std::string_view name) { return helperURL(name, System::runningExecutable()); }
+fs::path helperURL(std::string_view name) {
+    return helperURL(name, System::runningExecutable());
+}
 
 fs::path helperURL(std::string_view name, const std::optional<fs::path> &executable) {
     for (const auto &location : checkerLocations(name, executable))

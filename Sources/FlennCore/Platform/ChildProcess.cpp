@@ -99,7 +99,8 @@ pid_t spawn(const std::filesystem::path &program, const std::vector<std::string>
     if (!code)
         code = posix_spawnattr_setsigdefault(&attributes, &all);
     if (!code)
-        code = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        code =
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     std::vector<char *> argv;
     std::string name = program.string();
@@ -271,9 +272,13 @@ bool ChildProcess::waitUntil(Deadline deadline) {
     return state_->ended.wait_until(lock, deadline, [this] { return state_->exited; });
 }
 
-void ChildProcess::terminate() { state_->signal(SIGTERM); }
+void ChildProcess::terminate() {
+    state_->signal(SIGTERM);
+}
 
-void ChildProcess::kill() { state_->signal(SIGKILL); }
+void ChildProcess::kill() {
+    state_->signal(SIGKILL);
+}
 
 std::optional<int> ChildProcess::exitStatus() const {
     std::lock_guard lock(state_->mutex);
