@@ -33,8 +33,10 @@ class TemporaryFile {
 TemporaryFile writeTemporary(const Bytes &data, const std::filesystem::path &folder,
                              std::string_view fallback, bool inPlace) {
     auto path = folder / (".flenned-" + System::newUUID() + ".tmp");
+    // Beside a photo the file stays private until the photo's own permissions are copied over:
+    // the photo may be readable by its owner alone.
     try {
-        Files::writeNewFile(path, data);
+        Files::writeNewFile(path, data, inPlace ? 0600 : 0666);
     } catch (const std::exception &error) {
         throw CodecError(plainMessage(error, fallback, inPlace));
     }

@@ -10,9 +10,11 @@
 #include <latch>
 #include <new>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include <fcntl.h>
@@ -42,6 +44,13 @@ namespace fs = std::filesystem;
 using fixtures::readFile;
 using fixtures::TemporaryFolder;
 using fixtures::writeFile;
+
+// Failures name the row of a table of cases instead of dumping its bytes.
+template <typename Row>
+requires std::is_same_v<decltype(Row::name), const char *>
+void PrintTo(const Row &row, std::ostream *out) {
+    *out << row.name;
+}
 
 // Bytes that differ from those of every other seed.
 Bytes filled(std::size_t size, unsigned seed) {

@@ -126,8 +126,8 @@ Bytes readWholeFile(const std::filesystem::path &path) {
     return Bytes::adoptingMalloced(buffer.release(), count);
 }
 
-void writeNewFile(const std::filesystem::path &path, const Bytes &bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+void writeNewFile(const std::filesystem::path &path, const Bytes &bytes, mode_t permissions) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
     if (fd < 0)
         throw systemError(errno);
     int failure = writeAll(fd, bytes.data(), bytes.size());

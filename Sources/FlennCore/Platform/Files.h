@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include <sys/types.h>
+
 #include "Bytes.h"
 
 // The Linux file operations that reading photos and publishing new bytes rely on.
@@ -12,10 +14,11 @@ namespace flenn::Files {
 // The whole file in one buffer, allocated once at the file's size. Throws std::system_error.
 Bytes readWholeFile(const std::filesystem::path &path);
 
-// Creates `path`, which must not exist yet, writes all of `bytes` and flushes them to the disk,
-// so that a crash after a later rename cannot leave an empty or partial file behind. On failure
-// the file is removed again and std::system_error is thrown (EEXIST when the name was taken).
-void writeNewFile(const std::filesystem::path &path, const Bytes &bytes);
+// Creates `path`, which must not exist yet, with `permissions` (less the umask), writes all of
+// `bytes` and flushes them to the disk, so that a crash after a later rename cannot leave an
+// empty or partial file behind. On failure the file is removed again and std::system_error is
+// thrown (EEXIST when the name was taken).
+void writeNewFile(const std::filesystem::path &path, const Bytes &bytes, mode_t permissions);
 
 // Moves `from` to `to` unless something, even a dangling link, already exists at `to` (EEXIST).
 // On volumes that cannot refuse a rename by themselves, an exclusively created placeholder

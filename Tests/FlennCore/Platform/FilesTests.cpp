@@ -77,7 +77,7 @@ TEST(WriteNewFile, NeverReplacesAnExistingFile) {
     TemporaryFolder folder;
     auto path = folder / "photo.jpg";
     writeFile(path, Bytes::copying("theirs"));
-    EXPECT_EQ(errnoOf([&] { Files::writeNewFile(path, filled(10)); }), EEXIST);
+    EXPECT_EQ(errnoOf([&] { Files::writeNewFile(path, filled(10), 0644); }), EEXIST);
     EXPECT_TRUE(readFile(path) == Bytes::copying("theirs"));
 }
 
