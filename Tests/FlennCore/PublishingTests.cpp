@@ -392,6 +392,13 @@ TEST_P(ExclusivePublish, NeverReplacesWhatIsAlreadyThere) {
     }
 }
 
+TEST_P(ExclusivePublish, OtherRenameFailuresReportTheSystemsText) {
+    TemporaryFolder folder;
+    auto destination = folder / (std::string(300, 'n') + ".jpg");
+    EXPECT_EQ(publish(filled(10, 1), destination), std::strerror(ENAMETOOLONG));
+    EXPECT_EQ(leftovers(folder.path()), std::vector<std::string>{});
+}
+
 TEST_P(ExclusivePublish, RacingExportsOfOneNameHaveExactlyOneWinner) {
     TemporaryFolder folder;
     auto first = filled(20000, 1), second = filled(20000, 2);
@@ -486,12 +493,9 @@ std::string accessList() {
         std::uint16_t tag, permissions;
         std::uint32_t id;
     };
-    const std::uint32_t version = 2, nobody = 0xFFFFFFFF;
-    const Entry entries[] = {{0x01, 6, nobody},
-                             {0x02, 4, 1234},
-                             {0x04, 4, nobody},
-                             {0x10, 4, nobody},
-                             {0x20, 0, nobody}};
+    const std::uint32_t version = 2, noId = 0xFFFFFFFF;
+    const Entry entries[] = {
+        {0x01, 6, noId}, {0x02, 4, 1234}, {0x04, 4, noId}, {0x10, 4, noId}, {0x20, 0, noId}};
     std::string list(reinterpret_cast<const char *>(&version), sizeof version);
     list.append(reinterpret_cast<const char *>(entries), sizeof entries);
     return list;
