@@ -60,12 +60,13 @@ struct Packet {
 // A JPEG XT packet: at least 16 payload bytes after the length, starting with "JP".
 std::optional<Packet> packet(const Segment &segment, std::span<const std::uint8_t> bytes) {
     const std::size_t at = segment.range.start;
-    if (segment.marker != 0xEB || segment.range.size() < 20 || !startsWith(bytes, at + 4, "JP"))
+    if (segment.marker != 0xEB || segment.range.size() < 20 || segment.range.end > bytes.size() ||
+        !startsWith(bytes, at + 4, "JP"))
         return std::nullopt;
-    Key key{bytes[at + 6], bytes[at + 7], bytes[at + 16], bytes[at + 17], bytes[at + 18],
-            bytes[at + 19]};
-    bool head = firstIndex(storeHeadMark, bytes, at + 20, std::min(at + 40, segment.range.end))
-                    .has_value();
+    Key key{bytes[at + 6],  bytes[at + 7],  bytes[at + 16],
+            bytes[at + 17], bytes[at + 18], bytes[at + 19]};
+    bool head =
+        firstIndex(storeHeadMark, bytes, at + 20, std::min(at + 40, segment.range.end)).has_value();
     return Packet{&segment, key, bigEndian32(bytes, at + 8), head};
 }
 
@@ -99,8 +100,9 @@ std::vector<Segment> credentialSegments(const std::vector<Segment> &segments,
         else if (p.sequence == 1)
             current[p.key] = false;
         auto known = current.find(p.key);
-        bool keep = known != current.end() ? known->second
-                                           : storeKeys.contains(p.key) && !firstKeys.contains(p.key);
+        bool keep = known != current.end()
+                        ? known->second
+                        : storeKeys.contains(p.key) && !firstKeys.contains(p.key);
         if (keep)
             kept.push_back(*p.segment);
     }

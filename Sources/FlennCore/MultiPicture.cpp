@@ -65,8 +65,8 @@ Bytes MultiPicture::rebuild(const Bytes &rewrittenPrimary) const {
         if (i == 0) {
             entry.size = field(std::int64_t(rewrittenPrimary.size()));
         } else if (entry.size > 0) {
-            const std::int64_t moved = std::int64_t(before->header) + entry.offset + delta -
-                                       std::int64_t(after->header);
+            const std::int64_t moved =
+                std::int64_t(before->header) + entry.offset + delta - std::int64_t(after->header);
             if (moved < 1)
                 throw CodecError(std::string(Sentences::multiPictureIndexInconsistent));
             entry.offset = field(moved);

@@ -15,7 +15,9 @@ constexpr std::string_view packetTrailer = "<?xpacket end";
 // A segment's length field counts itself, so its payload holds at most 65,533 bytes.
 constexpr std::size_t maximumPacket = 65533 - xmpSignature.size();
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && isSpace(text.front()))
@@ -43,7 +45,8 @@ std::string newPacket(std::string_view type) {
 }
 
 // The source type labels the packet states already, as attributes or as elements.
-std::vector<std::string_view> existingLabels(std::string_view packet, const std::vector<Tag> &tags) {
+std::vector<std::string_view> existingLabels(std::string_view packet,
+                                             const std::vector<Tag> &tags) {
     std::vector<std::string_view> labels;
     for (const Tag &tag : tags) {
         auto attribute = std::find_if(tag.attributes.begin(), tag.attributes.end(),
@@ -57,7 +60,8 @@ std::vector<std::string_view> existingLabels(std::string_view packet, const std:
             else if (tag.selfClosing)
                 labels.push_back({});
             else
-                labels.push_back(trimmed(packet.substr(tag.end, packet.find('<', tag.end) - tag.end)));
+                labels.push_back(
+                    trimmed(packet.substr(tag.end, packet.find('<', tag.end) - tag.end)));
         }
     }
     return labels;
@@ -78,22 +82,17 @@ bool absorbed(std::string &packet, std::size_t excess) {
     return true;
 }
 
-bool payloadStartsWith(const Segment &segment, const std::vector<std::uint8_t> &bytes,
-                       std::string_view signature) {
-    return segment.range.size() - 4 >= signature.size() &&
-           std::equal(signature.begin(), signature.end(), bytes.begin() + segment.payloadStart(),
-                      [](char a, std::uint8_t b) { return std::uint8_t(a) == b; });
+std::string_view payload(const Segment &segment, const std::vector<std::uint8_t> &bytes) {
+    return {reinterpret_cast<const char *>(bytes.data()) + segment.payloadStart(),
+            segment.range.end - segment.payloadStart()};
 }
 
 std::vector<std::uint8_t> xmpSegment(std::string_view packet) {
     const std::size_t length = 2 + xmpSignature.size() + packet.size();
-    std::vector<std::uint8_t> segment;
-    segment.reserve(2 + length);
-    for (std::uint8_t byte : {0xFF, 0xE1, int(length >> 8), int(length & 0xFF)})
-        segment.push_back(byte);
-    segment.insert(segment.end(), xmpSignature.begin(), xmpSignature.end());
-    segment.insert(segment.end(), packet.begin(), packet.end());
-    return segment;
+    std::string segment{char(0xFF), char(0xE1), char(length >> 8), char(length & 0xFF)};
+    segment += xmpSignature;
+    segment += packet;
+    return {segment.begin(), segment.end()};
 }
 
 } // namespace
@@ -103,11 +102,9 @@ bool writeLabel(std::string_view type, std::vector<std::uint8_t> &into) {
         return false;
     const std::vector<Segment> all = segments(into);
     for (const Segment &segment : all) {
-        if (segment.marker != 0xE1 || !payloadStartsWith(segment, into, xmpSignature))
+        if (segment.marker != 0xE1 || !payload(segment, into).starts_with(xmpSignature))
             continue;
-        const std::size_t packetStart = segment.payloadStart() + xmpSignature.size();
-        std::string_view packet(reinterpret_cast<const char *>(into.data()) + packetStart,
-                                segment.range.end - packetStart);
+        const std::string_view packet = payload(segment, into).substr(xmpSignature.size());
         std::optional<std::string> updated = labeled(packet, type, maximumPacket);
         if (!updated)
             return false;
@@ -126,7 +123,7 @@ bool writeLabel(std::string_view type, std::vector<std::uint8_t> &into) {
         return false;
     std::size_t at = 2; // right after the start-of-image marker
     auto exif = std::find_if(all.begin(), all.end(), [&](const Segment &segment) {
-        return segment.marker == 0xE1 && payloadStartsWith(segment, into, exifSignature);
+        return segment.marker == 0xE1 && payload(segment, into).starts_with(exifSignature);
     });
     if (exif != all.end())
         at = exif->range.end;

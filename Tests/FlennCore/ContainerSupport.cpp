@@ -136,6 +136,23 @@ Bytes segment(std::uint8_t marker, const std::string &payload) {
     return Bytes::copying(s + payload);
 }
 
+std::string bigEndian(std::uint32_t value, int width) {
+    std::string out;
+    put(out, value, width, false);
+    return out;
+}
+
+std::string packet(int instance, std::uint32_t sequence, std::uint32_t boxLength,
+                   const std::string &content, const std::string &boxType) {
+    return "JP" + bigEndian(std::uint32_t(instance), 2) + bigEndian(sequence, 4) +
+           bigEndian(boxLength, 4) + boxType + content;
+}
+
+std::string described(const std::string &label, const std::string &rest) {
+    return bigEndian(30, 4) + "jumd" + label +
+           std::string("\0\x11\0\x10\x80\0\0\xaa\0\x38\x9b\x71", 12) + rest;
+}
+
 bool exiftoolAvailable() {
     static const bool available = std::system("exiftool -ver >/dev/null 2>&1") == 0;
     return available;

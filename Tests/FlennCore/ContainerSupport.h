@@ -64,6 +64,15 @@ Bytes inserted(const Bytes &bytes, std::size_t at, const Bytes &insertion);
 // A marker segment: 0xFF, the marker, the big-endian length, the payload.
 Bytes segment(std::uint8_t marker, const std::string &payload);
 
+// A big-endian integer of `width` bytes.
+std::string bigEndian(std::uint32_t value, int width);
+// The payload of an APP11 JPEG XT packet carrying part of a JUMBF box.
+std::string packet(int instance, std::uint32_t sequence, std::uint32_t boxLength,
+                   const std::string &content, const std::string &boxType = "jumb");
+// The content of a box's first packet, whose description box carries `label` ("c2pa" for a
+// manifest store), followed by `rest`.
+std::string described(const std::string &label, const std::string &rest);
+
 // Whether exiftool can be run; the tests that need it skip themselves otherwise.
 bool exiftoolAvailable();
 // exiftool's standard output for `arguments` applied to the bytes written to a temporary file.

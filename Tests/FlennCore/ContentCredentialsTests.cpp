@@ -12,31 +12,16 @@
 namespace flenn {
 namespace {
 
+using container::bigEndian;
+using container::described;
+using container::packet;
 using ContentCredentials::Segment;
 
 const std::string sourceTypes = "http://cv.iptc.org/newscodes/digitalsourcetype/";
 
-std::string bigEndian(std::uint32_t value, int width) {
-    std::string out;
-    for (int b = width - 1; b >= 0; b--)
-        out.push_back(char(value >> (8 * b) & 0xFF));
-    return out;
+std::string text(const std::vector<std::uint8_t> &bytes) {
+    return {bytes.begin(), bytes.end()};
 }
-
-// The payload of an APP11 JPEG XT packet.
-std::string packet(int instance, std::uint32_t sequence, std::uint32_t boxLength,
-                   const std::string &content, const std::string &boxType = "jumb") {
-    return "JP" + bigEndian(std::uint32_t(instance), 2) + bigEndian(sequence, 4) +
-           bigEndian(boxLength, 4) + boxType + content;
-}
-
-// Content of a first packet whose description box carries `label` (c2pa for a manifest store).
-std::string described(const std::string &label, const std::string &rest) {
-    return bigEndian(30, 4) + "jumd" + label + std::string("\0\x11\0\x10\x80\0\0\xaa\0\x38\x9b\x71", 12) +
-           rest;
-}
-
-std::string text(const std::vector<std::uint8_t> &bytes) { return {bytes.begin(), bytes.end()}; }
 
 struct Built {
     Bytes jpeg;
@@ -94,7 +79,10 @@ TEST(ContentCredentialsPackets, KeepOnlyThePacketsOfManifestStores) {
           packet(7, 2, 1, bigEndian(0, 4) + bigEndian(900, 4) + "-tail")},
          {0, 1},
          bigEndian(1, 4) + "jumb" + bigEndian(0, 4) + bigEndian(900, 4) + head + "-tail"},
-        {"another kind of box only", {packet(1, 1, 900, other), packet(1, 2, 900, "-more")}, {}, {}},
+        {"another kind of box only",
+         {packet(1, 1, 900, other), packet(1, 2, 900, "-more")},
+         {},
+         {}},
         {"instance number reused by another box",
          {packet(1, 1, 900, head), packet(1, 2, 900, "-two"), packet(1, 1, 900, other),
           packet(1, 2, 900, "-other")},
@@ -105,8 +93,14 @@ TEST(ContentCredentialsPackets, KeepOnlyThePacketsOfManifestStores) {
           packet(3, 1, 900, head), packet(2, 2, 900, "-other")},
          {0, 2, 3},
          {}},
-        {"store mark ending at byte 40", {packet(1, 1, 900, std::string(12, 'x') + "jumdc2pa")}, {0}, {}},
-        {"store mark reaching past byte 40", {packet(1, 1, 900, std::string(13, 'x') + "jumdc2pa")}, {}, {}},
+        {"store mark ending at byte 40",
+         {packet(1, 1, 900, std::string(12, 'x') + "jumdc2pa")},
+         {0},
+         {}},
+        {"store mark reaching past byte 40",
+         {packet(1, 1, 900, std::string(13, 'x') + "jumdc2pa")},
+         {},
+         {}},
         {"too short or not a JPEG XT packet",
          {"JP" + std::string(12, '\0'), "XP" + packet(1, 1, 900, head).substr(2),
           packet(4, 1, 900, head)},
@@ -124,7 +118,8 @@ TEST(ContentCredentialsPackets, KeepOnlyThePacketsOfManifestStores) {
         auto credentials = ContentCredentials::credentialSegments(all, built.jpeg.span());
         EXPECT_EQ(credentials, expected);
         if (c.manifest) {
-            EXPECT_EQ(text(ContentCredentials::manifest(credentials, built.jpeg.span())), *c.manifest);
+            EXPECT_EQ(text(ContentCredentials::manifest(credentials, built.jpeg.span())),
+                      *c.manifest);
         }
     }
 }
@@ -140,13 +135,14 @@ TEST(ContentCredentialsSourceType, PrefersTheAIMadeTypes) {
     const Case cases[] = {
         {"secure scheme is written as plain", "\xa1" + secure + "digitalArt\xff",
          plain + "digitalArt"},
-        {"trained model beats composite",
-         plain + "composite" + plain + "trainedAlgorithmicMedia", plain + "trainedAlgorithmicMedia"},
-        {"longest term wins over its prefix", plain + "compositeCapture", plain + "compositeCapture"},
+        {"trained model beats composite", plain + "composite" + plain + "trainedAlgorithmicMedia",
+         plain + "trainedAlgorithmicMedia"},
+        {"longest term wins over its prefix", plain + "compositeCapture",
+         plain + "compositeCapture"},
         {"composite with a trained model", plain + "compositeWithTrainedAlgorithmicMedia!",
          plain + "compositeWithTrainedAlgorithmicMedia"},
-        {"otherwise the first one named",
-         plain + "minorHumanEdits" + plain + "digitalCapture", plain + "minorHumanEdits"},
+        {"otherwise the first one named", plain + "minorHumanEdits" + plain + "digitalCapture",
+         plain + "minorHumanEdits"},
         {"unknown term", plain + "paintedByHand", std::nullopt},
         {"address at the very end", "xx" + plain, std::nullopt},
         {"no address", "trainedAlgorithmicMedia", std::nullopt},
@@ -186,7 +182,8 @@ TEST(ContentCredentialsPackets, RealStoresReassembleToTheirDeclaredLength) {
             continue;
         // The first packet's box header states the length of the whole reassembled box.
         ASSERT_GE(store.size(), 8u);
-        std::uint32_t declared = std::uint32_t(store[0]) << 24 | store[1] << 16 | store[2] << 8 | store[3];
+        std::uint32_t declared =
+            std::uint32_t(store[0]) << 24 | store[1] << 16 | store[2] << 8 | store[3];
         EXPECT_EQ(declared, store.size());
         EXPECT_EQ(text({store.begin() + 4, store.begin() + 8}), "jumb");
     }
@@ -237,7 +234,8 @@ TEST(ContentCredentialsReplaceBroken, RewrittenRealFilesLoseTheCredentialAndKeep
         auto segments = ContentCredentials::segments(repaired.span());
         for (std::size_t i = 0; i < segments.size(); i++) {
             const Segment &s = segments[i];
-            std::string_view payload(reinterpret_cast<const char *>(repaired.data()) + s.payloadStart(),
+            std::string_view payload(reinterpret_cast<const char *>(repaired.data()) +
+                                         s.payloadStart(),
                                      s.range.end - s.payloadStart());
             if (s.marker != 0xE1 || !payload.starts_with(ContentCredentials::xmpSignature))
                 continue;
@@ -257,7 +255,8 @@ TEST(ContentCredentialsReplaceBroken, AnotherDeclaredTypeIsKeptAndTheCredentialS
     Bytes xmp = container::segment(0xE1, std::string(ContentCredentials::xmpSignature) + packet);
     Bytes jpeg = container::inserted(source, 20, xmp); // after the JFIF segment
 
-    std::optional<ContentCredentials::Replacement> replacement = ContentCredentials::replaceBroken(jpeg);
+    std::optional<ContentCredentials::Replacement> replacement =
+        ContentCredentials::replaceBroken(jpeg);
     ASSERT_TRUE(replacement);
     EXPECT_EQ(replacement->declaredSourceType, sourceTypes + "algorithmicMedia");
     EXPECT_FALSE(replacement->labelWritten);

@@ -42,7 +42,8 @@ TEST(JPEGHeaderSegments, ScanEndsWhereTheHeaderEnds) {
     const Case cases[] = {
         {"three bytes", raw({0xFF, 0xD8, 0xFF}), {}},
         {"no start of image", raw({0xFF, 0xD9, 0xFF, 0xE0, 0x00, 0x02}), {}},
-        {"two segments", raw({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 1, 2, 0xFF, 0xFE, 0x00, 0x02}),
+        {"two segments",
+         raw({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 1, 2, 0xFF, 0xFE, 0x00, 0x02}),
          {{0xE0, {2, 8}}, {0xFE, {8, 12}}}},
         {"fill bytes skipped",
          raw({0xFF, 0xD8, 0xFF, 0xFF, 0xFF, 0xE1, 0x00, 0x03, 9, 0xFF, 0xFF, 0xE2, 0x00, 0x02}),
@@ -58,7 +59,8 @@ TEST(JPEGHeaderSegments, ScanEndsWhereTheHeaderEnds) {
          {{0xE0, {2, 6}}}},
         {"length below two", raw({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x01, 0xFF, 0xE1, 0x00, 0x02}), {}},
         {"no marker where one belongs", raw({0xFF, 0xD8, 0x00, 0xE0, 0x00, 0x02}), {}},
-        {"fewer than four bytes left", raw({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xE1, 0}),
+        {"fewer than four bytes left",
+         raw({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xE1, 0}),
          {{0xE0, {2, 6}}}},
     };
     for (const Case &c : cases) {
@@ -68,8 +70,8 @@ TEST(JPEGHeaderSegments, ScanEndsWhereTheHeaderEnds) {
 }
 
 TEST(JPEGHeaderSegments, RealFilesListEverySegmentBeforeTheScan) {
-    for (const char *name : {"c2pa/C.jpg", "c2pa/ocsp.jpg", "c2pa/no_manifest.jpg",
-                             "mpf/truncated-index.jpg"}) {
+    for (const char *name :
+         {"c2pa/C.jpg", "c2pa/ocsp.jpg", "c2pa/no_manifest.jpg", "mpf/truncated-index.jpg"}) {
         SCOPED_TRACE(name);
         Bytes file = container::fixture(name);
         auto markers = fixtures::headerMarkers(file);
@@ -139,17 +141,19 @@ TEST(MPFIndexRead, RefusesIndexesThatDoNotHold) {
          false},
         {"unknown byte order", container::withBytes(file, h, "IM"), false},
         {"IFD beyond the segment", container::with32(file, h + 4, 0x10000, true), false},
-        {"IFD count runs past the segment", container::with16(file, h + container::ifdCountAt, 0xFFFF, true), false},
-        {"no entry table field", container::with16(file, h + container::entryTableFieldAt, 0xB003, true),
-         false},
-        {"entry table at the header", container::with32(file, h + container::entryTableFieldAt + 8, 0, true),
-         false},
+        {"IFD count runs past the segment",
+         container::with16(file, h + container::ifdCountAt, 0xFFFF, true), false},
+        {"no entry table field",
+         container::with16(file, h + container::entryTableFieldAt, 0xB003, true), false},
+        {"entry table at the header",
+         container::with32(file, h + container::entryTableFieldAt + 8, 0, true), false},
         {"a later NumberOfImages overrides an earlier one",
          container::with16(file, h + container::versionFieldAt, 0xB001, true), true},
         {"an earlier NumberOfImages is overridden by a later one of 0",
-         container::with32(container::with32(container::with16(file, h + container::versionFieldAt, 0xB001, true),
-                                             h + container::versionFieldAt + 8, 3, true),
-                           countValue, 0, true),
+         container::with32(
+             container::with32(container::with16(file, h + container::versionFieldAt, 0xB001, true),
+                               h + container::versionFieldAt + 8, 3, true),
+             countValue, 0, true),
          false},
         {"a later MPF segment does not stand in for a malformed first one",
          container::inserted(container::withBytes(file, h, "XX"), 2,
@@ -158,8 +162,9 @@ TEST(MPFIndexRead, RefusesIndexesThatDoNotHold) {
         {"an APP2 segment of another kind comes first",
          container::inserted(file, 2, container::segment(0xE2, std::string("ICC_PROFILE\0", 12))),
          true},
-        {"segment too short for the header", 
-         container::inserted(fixtures::jpeg(), 2, container::segment(0xE2, std::string("MPF\0II*", 8))),
+        {"segment too short for the header",
+         container::inserted(fixtures::jpeg(), 2,
+                             container::segment(0xE2, std::string("MPF\0II*", 8))),
          false},
     };
     for (const Case &c : cases) {
@@ -207,12 +212,18 @@ TEST(MultiPictureFile, SplitsAtTheEarliestFollowingPicture) {
         {"two large thumbnails, little-endian", twoPreviews(true), 0, true},
         {"two large thumbnails, big-endian", twoPreviews(false), 0, true},
         {"a disparity image is not a preview",
-         {true, {}, {}, {{container::thumbnailVGA, container::preview(2)},
-                         {container::disparityImage, container::preview(3)}}},
+         {true,
+          {},
+          {},
+          {{container::thumbnailVGA, container::preview(2)},
+           {container::disparityImage, container::preview(3)}}},
          0,
          false},
         {"a second picture of size 0 is ignored",
-         {true, {}, {}, {{container::disparityImage, {}}, {container::thumbnailFullHD, container::preview(3)}}},
+         {true,
+          {},
+          {},
+          {{container::disparityImage, {}}, {container::thumbnailFullHD, container::preview(3)}}},
          1,
          true},
         {"only the primary is listed", {true, {}, {}, {}}, std::nullopt, false},
@@ -234,8 +245,9 @@ TEST(MultiPictureFile, SplitsAtTheLowestOffsetWhateverTheEntryOrder) {
     const std::size_t record = built.header + container::entryTableAt + 16;
     // List the later picture first: swap the two following records.
     Bytes swapped = container::withBytes(
-        container::withBytes(built.file, record,
-                             std::string(reinterpret_cast<const char *>(built.file.data() + record + 16), 16)),
+        container::withBytes(
+            built.file, record,
+            std::string(reinterpret_cast<const char *>(built.file.data() + record + 16), 16)),
         record + 16, std::string(reinterpret_cast<const char *>(built.file.data() + record), 16));
     std::optional<MultiPicture> split = MultiPicture::file(swapped);
     ASSERT_TRUE(split);
@@ -263,7 +275,8 @@ TEST(MultiPictureFile, YieldsNothingForAnIndexThatDoesNotFitTheFile) {
         EXPECT_FALSE(MultiPicture::file(c.bytes));
     }
     // The real file's index itself reads; what it describes is not there.
-    std::optional<MPFIndex> index = MPFIndex::read(container::fixture("mpf/truncated-index.jpg").span());
+    std::optional<MPFIndex> index =
+        MPFIndex::read(container::fixture("mpf/truncated-index.jpg").span());
     ASSERT_TRUE(index);
     ASSERT_EQ(index->entries.size(), 2u);
     EXPECT_EQ(index->entries[1].size, 1039273u);
@@ -277,7 +290,9 @@ Bytes withoutSegment(const Bytes &jpeg, std::uint8_t marker) {
     throw std::logic_error("segment not found");
 }
 
-Bytes repacked(const Bytes &jpeg) { return JPEGSession(jpeg).write(RequantSettings::lossless); }
+Bytes repacked(const Bytes &jpeg) {
+    return JPEGSession(jpeg).write(RequantSettings::lossless);
+}
 
 struct RebuildCase {
     const char *name;
@@ -304,7 +319,9 @@ TEST(MultiPictureRebuild, EveryPictureStaysWhereTheIndexSays) {
         {"segment inserted before the index",
          {},
          {},
-         [](const Bytes &p) { return container::inserted(p, 2, container::segment(0xE1, std::string(5000, 'x'))); },
+         [](const Bytes &p) {
+             return container::inserted(p, 2, container::segment(0xE1, std::string(5000, 'x')));
+         },
          0},
     };
     for (const RebuildCase &c : cases)
@@ -345,8 +362,11 @@ TEST(MultiPictureRebuild, EveryPictureStaysWhereTheIndexSays) {
 }
 
 TEST(MultiPictureRebuild, SizeZeroEntriesKeepTheirOffset) {
-    MultiPictureLayout layout{false, {}, {}, {{container::disparityImage, {}},
-                                              {container::thumbnailVGA, container::preview(5)}}};
+    MultiPictureLayout layout{
+        false,
+        {},
+        {},
+        {{container::disparityImage, {}}, {container::thumbnailVGA, container::preview(5)}}};
     container::BuiltFile built = container::multiPictureFile(layout);
     const std::size_t sizeZeroOffset = built.header + container::entryTableAt + 16 + 8;
     Bytes file = container::with32(built.file, sizeZeroOffset, 77, false);
@@ -369,11 +389,14 @@ TEST(MultiPictureRebuild, FailsWhenTheIndexCannotBeCarriedOver) {
 
     // A hand-made split whose second picture lies inside the primary, before a segment that
     // the rewrite then drops: the picture would have to start before the index.
-    container::BuiltFile inside = container::multiPictureFile(
-        {true, {}, {{0xFE, std::string(996, 'c')}}, {{container::thumbnailVGA, container::preview(2)}}});
+    container::BuiltFile inside =
+        container::multiPictureFile({true,
+                                     {},
+                                     {{0xFE, std::string(996, 'c')}},
+                                     {{container::thumbnailVGA, container::preview(2)}}});
     const std::size_t record = inside.header + container::entryTableAt + 16;
-    Bytes pointingInside = container::with32(container::with32(inside.primary, record + 4, 10, true),
-                                             record + 8, 20, true);
+    Bytes pointingInside = container::with32(
+        container::with32(inside.primary, record + 4, 10, true), record + 8, 20, true);
     MultiPicture handMade{pointingInside, Bytes(), false};
 
     struct Case {

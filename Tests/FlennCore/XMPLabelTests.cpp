@@ -38,7 +38,9 @@ Bytes jpegWithXMP(const std::string &packet) {
     return container::inserted(fixtures::jpeg(), 20, xmpSegment(packet));
 }
 
-std::vector<std::uint8_t> vector(const Bytes &bytes) { return {bytes.begin(), bytes.end()}; }
+std::vector<std::uint8_t> vector(const Bytes &bytes) {
+    return {bytes.begin(), bytes.end()};
+}
 
 TEST(XMPLabelNewPacket, IsTheFixedPacketAroundTheType) {
     fixtures::JPEGOptions options;
@@ -47,11 +49,14 @@ TEST(XMPLabelNewPacket, IsTheFixedPacketAroundTheType) {
     std::vector<std::uint8_t> bytes = vector(jpeg);
     ASSERT_TRUE(ContentCredentials::writeLabel(type, bytes));
 
-    const std::string packet =
-        "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>"
-        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"" + rdfNamespace + "\">"
-        "<rdf:Description rdf:about=\"\"" + declaration + label + "/>"
-        "</rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>";
+    const std::string packet = "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>"
+                               "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"" +
+                               rdfNamespace +
+                               "\">"
+                               "<rdf:Description rdf:about=\"\"" +
+                               declaration + label +
+                               "/>"
+                               "</rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>";
     ASSERT_EQ(packet.size(), 323 + type.size());
     Bytes labelled(std::move(bytes));
     EXPECT_TRUE(labelled == container::inserted(jpeg, 2, xmpSegment(packet)));
@@ -104,8 +109,9 @@ struct LabelCase {
 TEST(XMPLabelLabeled, AddsTheLabelOnlyWhereItBelongs) {
     const std::string same = "<rdf:Description rdf:about=\"\"" + declaration + label + "/>";
     const std::string element = "<rdf:Description rdf:about=\"\"" + declaration + ">";
-    const std::string dc = "<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
-                           "<dc:format>image/jpeg</dc:format></rdf:Description>";
+    const std::string dc =
+        "<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
+        "<dc:format>image/jpeg</dc:format></rdf:Description>";
     const std::string built = "<rdf:Description rdf:about=\"\"" + declaration + label + "/>";
     std::string builtInside = xmp(""); // right after the rdf:RDF tag
     builtInside.insert(builtInside.find(rdfNamespace) + rdfNamespace.size() + 2, built);
@@ -117,19 +123,25 @@ TEST(XMPLabelLabeled, AddsTheLabelOnlyWhereItBelongs) {
          xmp(element + "<Iptc4xmpExt:DigitalSourceType>\n   " + type +
              "\n  </Iptc4xmpExt:DigitalSourceType></rdf:Description>")},
         {"same type as a resource",
-         xmp(element + "<Iptc4xmpExt:DigitalSourceType rdf:resource=\"" + type + "\"/></rdf:Description>"),
-         xmp(element + "<Iptc4xmpExt:DigitalSourceType rdf:resource=\"" + type + "\"/></rdf:Description>")},
+         xmp(element + "<Iptc4xmpExt:DigitalSourceType rdf:resource=\"" + type +
+             "\"/></rdf:Description>"),
+         xmp(element + "<Iptc4xmpExt:DigitalSourceType rdf:resource=\"" + type +
+             "\"/></rdf:Description>")},
         {"same type under another prefix",
-         xmp("<rdf:Description xmlns:ext=\"" + extension + "\" ext:DigitalSourceType=\"" + type + "\"/>"),
-         xmp("<rdf:Description xmlns:ext=\"" + extension + "\" ext:DigitalSourceType=\"" + type + "\"/>")},
+         xmp("<rdf:Description xmlns:ext=\"" + extension + "\" ext:DigitalSourceType=\"" + type +
+             "\"/>"),
+         xmp("<rdf:Description xmlns:ext=\"" + extension + "\" ext:DigitalSourceType=\"" + type +
+             "\"/>")},
         {"another type as an attribute",
-         xmp("<rdf:Description" + declaration + " Iptc4xmpExt:DigitalSourceType=\"" + otherType + "\"/>"),
+         xmp("<rdf:Description" + declaration + " Iptc4xmpExt:DigitalSourceType=\"" + otherType +
+             "\"/>"),
          std::nullopt},
         {"another type as an element",
          xmp(element + "<Iptc4xmpExt:DigitalSourceType>" + otherType +
              "</Iptc4xmpExt:DigitalSourceType></rdf:Description>"),
          std::nullopt},
-        {"an empty label", xmp(element + "<Iptc4xmpExt:DigitalSourceType/></rdf:Description>"), std::nullopt},
+        {"an empty label", xmp(element + "<Iptc4xmpExt:DigitalSourceType/></rdf:Description>"),
+         std::nullopt},
         {"description without the namespace", xmp(dc),
          xmp("<rdf:Description" + declaration + label + dc.substr(16))},
         {"description declaring the namespace",
@@ -142,17 +154,19 @@ TEST(XMPLabelLabeled, AddsTheLabelOnlyWhereItBelongs) {
          xmp("<foo:Wrap xmlns:foo=\"f\"><rdf:Description rdf:about=\"inner\"/></foo:Wrap>"
              "<rdf:Description rdf:about=\"outer\"/>"),
          xmp("<foo:Wrap xmlns:foo=\"f\"><rdf:Description rdf:about=\"inner\"/></foo:Wrap>"
-             "<rdf:Description" + declaration + label + " rdf:about=\"outer\"/>")},
+             "<rdf:Description" +
+             declaration + label + " rdf:about=\"outer\"/>")},
         {"no description", xmp(""), builtInside},
         {"self-closing rdf:RDF",
-         "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"" + rdfNamespace + "\"/></x:xmpmeta>",
-         "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"" + rdfNamespace + "\">" + built +
-             "</rdf:RDF></x:xmpmeta>"},
+         "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"" + rdfNamespace +
+             "\"/></x:xmpmeta>",
+         "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"" + rdfNamespace + "\">" +
+             built + "</rdf:RDF></x:xmpmeta>"},
         {"a description outside rdf:RDF is not used",
          "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"" + rdfNamespace +
              "\"></rdf:RDF><foo:Bar xmlns:foo=\"f\"><rdf:Description/></foo:Bar></x:xmpmeta>",
-         "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"" + rdfNamespace + "\">" + built +
-             "</rdf:RDF><foo:Bar xmlns:foo=\"f\"><rdf:Description/></foo:Bar></x:xmpmeta>"},
+         "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"" + rdfNamespace + "\">" +
+             built + "</rdf:RDF><foo:Bar xmlns:foo=\"f\"><rdf:Description/></foo:Bar></x:xmpmeta>"},
         {"no rdf:RDF", "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"></x:xmpmeta>", std::nullopt},
         {"not well formed", xmp("<rdf:Description>"), std::nullopt},
     };
@@ -227,7 +241,8 @@ TEST(XMPLabelLabeled, GrowsBeyondTheLimitOnlyIntoItsPadding) {
         Bytes labelled(std::move(bytes));
         EXPECT_TRUE(labelled == jpegWithXMP(*result));
         if (c.padding == 200 && container::exiftoolAvailable()) {
-            EXPECT_EQ(container::exiftool("-s3 -XMP-iptcExt:DigitalSourceType", labelled), type + "\n");
+            EXPECT_EQ(container::exiftool("-s3 -XMP-iptcExt:DigitalSourceType", labelled),
+                      type + "\n");
         }
     }
 }
@@ -235,7 +250,8 @@ TEST(XMPLabelLabeled, GrowsBeyondTheLimitOnlyIntoItsPadding) {
 TEST(XMPLabelOpeningTags, ListsOpeningTagsWithTheirDepth) {
     const std::string text = "<?xpacket begin='x'?><a:b q='1' r = \"2\"><!-- <c> --><![CDATA[<d>]]>"
                              "<e/><!DOCTYPE x><f\tg=\"'\"></f></a:b>";
-    std::optional<std::vector<ContentCredentials::Tag>> tags = ContentCredentials::openingTags(text);
+    std::optional<std::vector<ContentCredentials::Tag>> tags =
+        ContentCredentials::openingTags(text);
     ASSERT_TRUE(tags);
     ASSERT_EQ(tags->size(), 3u);
     const ContentCredentials::Tag &b = (*tags)[0], &e = (*tags)[1], &f = (*tags)[2];
@@ -255,10 +271,22 @@ TEST(XMPLabelOpeningTags, ListsOpeningTagsWithTheirDepth) {
 
 TEST(XMPLabelOpeningTags, RefusesTextThatIsNotWellFormed) {
     const char *cases[] = {
-        "<a><!-- open</a>",       "<a><![CDATA[ open</a>", "<?xpacket begin",   "</a>",
-        "<a>",                    "<a><b></a></b></c>",    "<a b></a>",         "<a b=1></a>",
-        "<a b=\"1></a>",          "<a b='1' b='2'></a>",   "< a></a>",          "<a b='1'",
-        "<a =\"x\"></a>",         "<a></a",                "<a/b></a>",         "<",
+        "<a><!-- open</a>",
+        "<a><![CDATA[ open</a>",
+        "<?xpacket begin",
+        "</a>",
+        "<a>",
+        "<a><b></a></b></c>",
+        "<a b></a>",
+        "<a b=1></a>",
+        "<a b=\"1></a>",
+        "<a b='1' b='2'></a>",
+        "< a></a>",
+        "<a b='1'",
+        "<a =\"x\"></a>",
+        "<a></a",
+        "<a/b></a>",
+        "<",
     };
     for (const char *text : cases) {
         SCOPED_TRACE(text);
