@@ -26,6 +26,12 @@ inline constexpr std::string_view credentialRelabelled =
 inline constexpr std::string_view credentialRemoved =
     "Removed its content credential, which no longer matched.";
 
+// Rebuilding a multi-picture file around its rewritten primary picture.
+inline constexpr std::string_view multiPictureIndexNotUpdated =
+    "The multi-picture index could not be updated";
+inline constexpr std::string_view multiPictureIndexInconsistent =
+    "The multi-picture index is inconsistent";
+
 // Publishing and in-place safety.
 inline constexpr std::string_view destinationExists =
     "A file with this name is already in the export folder, so nothing was replaced.";
