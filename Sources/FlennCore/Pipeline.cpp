@@ -1,11 +1,14 @@
 // Planning one photo: copied, repacked or rewritten lossily, decided in a fixed order.
 #include <algorithm>
+#include <variant>
 
 #include "CodecError.h"
 #include "Compressor.h"
+#include "ContentCredentials.h"
 #include "Debug.h"
 #include "JPEGSession.h"
 #include "LossySearch.h"
+#include "MultiPicture.h"
 #include "ReferenceTableMode.h"
 #include "Sentences.h"
 
@@ -27,11 +30,37 @@ struct Picture {
     Bytes reference;           // what the lossy search scores against
     std::int64_t primarySize;  // P
     std::int64_t trailingSize; // T: bytes kept after the primary image
+    std::optional<MultiPicture> split;
+    bool dropPreviews = false;
 };
 
 bool onlyPadding(const Bytes &data, std::int64_t from) {
     return std::all_of(data.begin() + from, data.end(),
                        [](std::uint8_t byte) { return byte == 0x00 || byte == 0xFF; });
+}
+
+// The primary picture, or the sentence of a file that is copied as it is.
+std::variant<Picture, std::string_view> pictureOf(const Bytes &data, const JPEGInfo &info,
+                                                  const Preset &preset) {
+    const auto N = std::int64_t(data.size());
+    if (!info.isMultiPicture) {
+        if (info.bytesConsumed < N && !onlyPadding(data, info.bytesConsumed))
+            return Sentences::extraDataAfterPicture;
+        std::int64_t P = std::min(N, info.bytesConsumed);
+        return Picture{data.prefix(std::size_t(P)), P, 0, std::nullopt, false};
+    }
+    std::optional<MultiPicture> split = MultiPicture::file(data);
+    // The index must also agree with where the primary picture really ends.
+    if (!split || std::int64_t(split->primary.size()) < info.bytesConsumed)
+        return Sentences::unreadableMultiPictureIndex;
+    // Bytes between the primary's end and the next picture would not survive the rebuild.
+    if (!onlyPadding(split->primary, info.bytesConsumed))
+        return Sentences::extraDataAfterPicture;
+    bool dropPreviews = split->onlyPreviews && preset.matchesOstrel;
+    auto T = dropPreviews ? 0 : std::int64_t(split->trailing.size());
+    auto P = std::int64_t(split->primary.size());
+    Bytes reference = split->primary;
+    return Picture{reference, P, T, std::move(split), dropPreviews};
 }
 
 std::optional<Candidate> lossyCandidate(JPEGSession &session, const Picture &picture,
@@ -102,10 +131,10 @@ Plan plan(const Bytes &data, const Preset &preset) {
     if (!info.isSimple)
         return copied(N, std::string(Sentences::otherColorFormat));
 
-    if (info.bytesConsumed < N && !onlyPadding(data, info.bytesConsumed))
-        return copied(N, std::string(Sentences::extraDataAfterPicture));
-    std::int64_t P = std::min(N, info.bytesConsumed);
-    Picture picture{data.prefix(std::size_t(P)), P, 0};
+    auto found = pictureOf(data, info, preset);
+    if (auto *sentence = std::get_if<std::string_view>(&found))
+        return copied(N, std::string(*sentence));
+    const Picture &picture = std::get<Picture>(found);
 
     std::optional<Bytes> repack;
     std::optional<std::string> note;
@@ -115,10 +144,21 @@ Plan plan(const Bytes &data, const Preset &preset) {
     if (!chosen)
         return copied(N, note);
 
-    if (std::int64_t(chosen->output.size()) >= N)
+    Bytes output = chosen->output;
+    if (auto replacement = ContentCredentials::replaceBroken(output)) {
+        output = replacement->data;
+        bool relabelled = replacement->labelWritten && replacement->declaredSourceType &&
+                          replacement->declaredSourceType->ends_with("AlgorithmicMedia");
+        chosen->result.note =
+            std::string(relabelled ? Sentences::credentialRelabelled : Sentences::credentialRemoved);
+    }
+    if (picture.split)
+        output = picture.dropPreviews ? MultiPicture::withoutIndex(output) : picture.split->rebuild(output);
+
+    if (std::int64_t(output.size()) >= N)
         return copied(N, note);
-    chosen->result.after = std::int64_t(chosen->output.size());
-    return {chosen->output, chosen->result};
+    chosen->result.after = std::int64_t(output.size());
+    return {output, chosen->result};
 }
 
 } // namespace flenn::Compressor

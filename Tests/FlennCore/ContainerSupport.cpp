@@ -42,9 +42,7 @@ std::string indexPayload(bool littleEndian, const std::vector<Entry> &entries) {
 }
 
 Bytes primaryWith(const MultiPictureLayout &layout, const std::vector<Entry> &entries) {
-    fixtures::JPEGOptions options;
-    options.width = 96;
-    options.height = 64;
+    fixtures::JPEGOptions options = layout.primary;
     options.segments = layout.before;
     options.segments.push_back({0xE2, indexPayload(layout.littleEndian, entries)});
     options.segments.insert(options.segments.end(), layout.after.begin(), layout.after.end());

@@ -38,6 +38,7 @@ struct MultiPictureLayout {
     std::vector<fixtures::Segment> before; // between the primary's JFIF APP0 and its index
     std::vector<fixtures::Segment> after;  // between its index and its tables
     std::vector<Picture> following;
+    fixtures::JPEGOptions primary = {.width = 96, .height = 64}; // its index is added to these
 };
 
 struct BuiltFile {
