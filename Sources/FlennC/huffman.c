@@ -61,13 +61,14 @@ void flenn_statistics_count_ac(flenn_statistics *stats, int slot, const JBLOCK *
             zigzag |= stats->zigzag_bits[byte][(natural >> (8 * byte)) & 0xFF];
         zigzag &= ~(uint64_t)1; /* the DC is counted separately */
         int previous = 0;
+        uint32_t long_runs = 0;
         while (zigzag) {
             int z = __builtin_ctzll(zigzag);
             int run = z - previous - 1;
-            ac[0xF0] += (uint32_t)(run >> 4);
+            long_runs += (uint32_t)run >> 4;
             int value = block[flenn_zigzag[z]];
             unsigned magnitude = (unsigned)(value < 0 ? -value : value);
-            int size = bit_length(magnitude);
+            int size = 32 - __builtin_clz(magnitude); /* only non-zero values are visited */
             if (magnitude > 1023) {
                 stats->overflow = 1;
                 size = 10;
@@ -76,6 +77,7 @@ void flenn_statistics_count_ac(flenn_statistics *stats, int slot, const JBLOCK *
             previous = z;
             zigzag &= zigzag - 1;
         }
+        ac[0xF0] += long_runs;
         if (previous != 63)
             ac[0x00]++;
     }
