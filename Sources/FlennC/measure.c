@@ -103,7 +103,7 @@ double flenn_solve_curve(const double y[GRID_STEPS], const double curve[GRID_STE
 
 /* ---- Statistics ---- */
 
-static void group_init(flenn_group *g, const uint16_t q[64], int is_luma, int levels) {
+void flenn_group_init(flenn_group *g, const uint16_t q[64], int is_luma, int levels) {
     g->levels = levels;
     flenn_settings standard;
     memset(&standard, 0, sizeof standard);
@@ -290,11 +290,11 @@ static double plane_blocks(const flenn_session *session, int component) {
 static int measure_steps(measure_context *ctx) {
     flenn_session *session = ctx->session;
     const flenn_info *info = &session->info;
-    group_init(ctx->luma, info->quant[0], 1, LEVELS);
+    flenn_group_init(ctx->luma, info->quant[0], 1, LEVELS);
     ctx->luma->class_histogram = ctx->record->class_histogram;
     ctx->luma->plane_blocks = plane_blocks(session, 0);
     if (ctx->chroma) {
-        group_init(ctx->chroma, info->quant[1], 0, 1);
+        flenn_group_init(ctx->chroma, info->quant[1], 0, 1);
         ctx->chroma->plane_blocks = plane_blocks(session, 1);
         if (info->components > 2)
             ctx->chroma->plane_blocks += plane_blocks(session, 2);

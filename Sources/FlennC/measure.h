@@ -48,6 +48,10 @@ typedef struct flenn_group {
     double relative_loss[GRID_STEPS];
 } flenn_group;
 
+/* Sets a group's tables from the plane's source table and the standard table of its kind;
+ * the counters must be zero. */
+void flenn_group_init(flenn_group *group, const uint16_t q[64], int is_luma, int levels);
+
 /* One block's energy by zone and by survival, and its non-zero AC coefficients. */
 typedef struct flenn_block {
     float zone[3];

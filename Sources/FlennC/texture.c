@@ -94,7 +94,7 @@ void flenn_texture_scan(flenn_session *session, const flenn_group *luma, flenn_t
         JBLOCKROW row = block_row(session, (JDIMENSION)r);
         uint64_t cell_row = r * map->rows / down * map->columns;
         for (uint64_t c = 0; c < across; c++) {
-            float *cell = map->cell[cell_row + c * map->columns / across];
+            float *cell = map->cell[cell_row + c * map->columns / across].value;
             cell[BLOCKS] += 1;
             flenn_block_energy(luma, row[c], &b);
             if (b.energy < TEXTURED_ENERGY)
@@ -114,8 +114,8 @@ int flenn_merge_regions(const flenn_texture_map *map, int a, flenn_cell *regions
     memset(regions, 0, (size_t)columns * rows * sizeof *regions);
     for (int r = 0; r < map->rows; r++)
         for (int c = 0; c < map->columns; c++) {
-            const float *cell = map->cell[r * map->columns + c];
-            float *region = regions[(r / a) * columns + c / a];
+            const float *cell = map->cell[r * map->columns + c].value;
+            float *region = regions[(r / a) * columns + c / a].value;
             for (int v = 0; v < CELL_VALUES; v++)
                 region[v] += cell[v];
         }
@@ -132,14 +132,14 @@ double flenn_pooled_texture(const flenn_cell *regions, int count, int step, doub
         return 1;
     double mean = 0;
     for (int j = 0; j < count; j++)
-        mean += regions[j][BLOCKS];
+        mean += regions[j].value[BLOCKS];
     mean /= count;
     double values[MAP_CELLS];
     int taking = 0;
     for (int j = 0; j < count; j++) {
-        double blocks = regions[j][BLOCKS], textured = regions[j][TEXTURED];
+        double blocks = regions[j].value[BLOCKS], textured = regions[j].value[TEXTURED];
         if (blocks >= fmax(0.25 * mean, 1) && textured >= 1 && textured >= 0.1 * mean)
-            values[taking++] = regions[j][KEPT + step] / textured;
+            values[taking++] = regions[j].value[KEPT + step] / textured;
     }
     if (taking == 0)
         return 1;
@@ -165,9 +165,9 @@ void flenn_texture_emit(flenn_measurements *record, const flenn_texture_map *map
 
     double kept[GRID_STEPS] = {0}, textured = 0, overall[GRID_STEPS];
     for (int j = 0; j < cells; j++) {
-        textured += map->cell[j][TEXTURED];
+        textured += map->cell[j].value[TEXTURED];
         for (int i = 0; i < GRID_STEPS; i++)
-            kept[i] += map->cell[j][KEPT + i];
+            kept[i] += map->cell[j].value[KEPT + i];
     }
     for (int i = 0; i < GRID_STEPS; i++)
         overall[i] = textured > 0 ? kept[i] / textured : 1;

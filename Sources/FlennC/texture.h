@@ -18,7 +18,10 @@ enum {
 /* The representative activity of each measurement tile class. */
 extern const double ACTIVITY_VALUE[TILE_CLASSES];
 
-typedef float flenn_cell[CELL_VALUES];
+/* Blocks, textured blocks, then the textured blocks' kept share at each step. */
+typedef struct flenn_cell {
+    float value[CELL_VALUES];
+} flenn_cell;
 
 typedef struct flenn_texture_map {
     int columns, rows;
