@@ -89,7 +89,8 @@ TEST(MatchedTable, FollowsTheScaledStandardTableOrGrowsByANinth) {
     EXPECT_EQ(JPEGSession::matchedTable(source, false, 0)[0], 155);
     EXPECT_EQ(JPEGSession::matchedTable(source, false, 0)[0],
               JPEGSession::matchedTable(source, false, 0.002)[0]);
-    EXPECT_EQ(JPEGSession::matchedTable(source, false, 100), JPEGSession::matchedTable(source, false, 8));
+    EXPECT_EQ(JPEGSession::matchedTable(source, false, 100),
+              JPEGSession::matchedTable(source, false, 8));
     // Chroma follows the standard chroma table: 99 at position 63, c = 9.9 + 1.26 again.
     EXPECT_EQ(JPEGSession::matchedTable(source, true, 0.1)[63], 11);
     EXPECT_EQ(JPEGSession::matchedTable(source, true, 0.1)[0], 17);

@@ -14,7 +14,11 @@ using nlohmann::json;
 using Predictor::Model;
 
 json leaf(double value) {
-    return {{"left", {-1}}, {"right", {-1}}, {"feature", {-2}}, {"threshold", {-2.0}}, {"value", {value}}};
+    return {{"left", {-1}},
+            {"right", {-1}},
+            {"feature", {-2}},
+            {"threshold", {-2.0}},
+            {"value", {value}}};
 }
 
 // A root that sends `feature` at or below `threshold` to the leaf `low`, otherwise to `high`.
@@ -30,14 +34,15 @@ json stump(int feature, double threshold, double low, double high) {
 // everywhere; beyondSize is 1 ∓ 1 by b against 0.3. The bias is 0.5 and the prediction scales
 // estimatedBits[1].
 json modelFile() {
-    return {{"features", {"a", "b"}},
-            {"referenceGridIndex", 1},
-            {"bias", 0.5},
-            {"guardFloor", 70.5},
-            {"beyond", {{"initial", -0.1}, {"rate", 1.0}, {"trees", {stump(0, 1.0, 0.0, 0.2)}}}},
-            {"beyondThreshold", 0.0},
-            {"floorSize", {{"initial", 0.0}, {"rate", 0.5}, {"trees", {leaf(2.0)}}}},
-            {"beyondSize", {{"initial", 1.0}, {"rate", 1.0}, {"trees", {stump(1, 0.3, -1.0, 1.0)}}}}};
+    return {
+        {"features", {"a", "b"}},
+        {"referenceGridIndex", 1},
+        {"bias", 0.5},
+        {"guardFloor", 70.5},
+        {"beyond", {{"initial", -0.1}, {"rate", 1.0}, {"trees", {stump(0, 1.0, 0.0, 0.2)}}}},
+        {"beyondThreshold", 0.0},
+        {"floorSize", {{"initial", 0.0}, {"rate", 0.5}, {"trees", {leaf(2.0)}}}},
+        {"beyondSize", {{"initial", 1.0}, {"rate", 1.0}, {"trees", {stump(1, 0.3, -1.0, 1.0)}}}}};
 }
 
 Model decoded(const json &file) {
@@ -82,7 +87,9 @@ TEST_P(BrokenModel, IsAbsent) {
     EXPECT_FALSE(Model::decoded(file.dump()).has_value());
 }
 
-json &beyondTree(json &file) { return file["beyond"]["trees"][0]; }
+json &beyondTree(json &file) {
+    return file["beyond"]["trees"][0];
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Files, BrokenModel,
@@ -104,8 +111,10 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"treesNotAList", [](json &f) { f["beyond"]["trees"] = json::object(); }},
         Damage{"emptyTree",
                [](json &f) {
-                   beyondTree(f) = {{"left", json::array()}, {"right", json::array()},
-                                    {"feature", json::array()}, {"threshold", json::array()},
+                   beyondTree(f) = {{"left", json::array()},
+                                    {"right", json::array()},
+                                    {"feature", json::array()},
+                                    {"threshold", json::array()},
                                     {"value", json::array()}};
                }},
         Damage{"shortValueList", [](json &f) { beyondTree(f)["value"].erase(2); }},
@@ -165,7 +174,7 @@ TEST(PredictorModel, NoPredictionWithoutUsableInputs) {
     EXPECT_FALSE(model.prediction(missing));
     EXPECT_FALSE(model.prediction(measurements(NAN, 1)));
     EXPECT_FALSE(model.prediction(measurements(1, std::numeric_limits<double>::infinity())));
-    EXPECT_FALSE(model.prediction(measurements(1, 1, {1000})));  // no estimate at index 1
+    EXPECT_FALSE(model.prediction(measurements(1, 1, {1000})));    // no estimate at index 1
     EXPECT_FALSE(model.prediction(measurements(1, 1, {1000, 0}))); // an estimate of 0 bits
     json negative = modelFile();
     negative["referenceGridIndex"] = -1;

@@ -69,11 +69,10 @@ TEST_F(DeveloperModes, FeaturesOfEachPhoto) {
     const json &good = out[0]["file"] == "a.jpg" ? out[0] : out[1];
     const json &bad = out[0]["file"] == "a.jpg" ? out[1] : out[0];
     EXPECT_EQ(keys(bad), (std::set<std::string>{"error", "file"}));
-    EXPECT_EQ(keys(good),
-              (std::set<std::string>{"already_optimized", "estimated_bits", "features", "file",
-                                     "grid", "luma_pixels", "marker_bytes", "matched_bits",
-                                     "matched_grid", "matched_parts", "measure_ms", "primary_bytes",
-                                     "simple"}))
+    EXPECT_EQ(keys(good), (std::set<std::string>{"already_optimized", "estimated_bits", "features",
+                                                 "file", "grid", "luma_pixels", "marker_bytes",
+                                                 "matched_bits", "matched_grid", "matched_parts",
+                                                 "measure_ms", "primary_bytes", "simple"}))
         << "no prediction without a model";
     EXPECT_EQ(good["features"].size(), 166u);
     EXPECT_TRUE(good["grid"][0].is_number_integer());
@@ -136,12 +135,17 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ScaleCase{"numberTimesFactor", 0.5, {"--scale-factor", "2"}, 1.0, 1.0, nullptr},
         ScaleCase{"lumaAndChroma", {{"luma", 0.8}, {"chroma", 1.2}}, {}, 0.8, 1.2, nullptr},
-        ScaleCase{"laterOptionWins", 0.5, {"--scale-factor", "4", "--scale-factor", "2"}, 1.0, 1.0,
+        ScaleCase{"laterOptionWins",
+                  0.5,
+                  {"--scale-factor", "4", "--scale-factor", "2"},
+                  1.0,
+                  1.0,
                   nullptr},
         ScaleCase{"fixedScaleIgnoresTheTable", 0.5, {"--fixed-scale", "0.3"}, 0.3, 0.3, nullptr},
         ScaleCase{"fixedScaleWithoutEntry", nullptr, {"--fixed-scale", "0.3"}, 0.3, 0.3, nullptr},
         ScaleCase{"zero", 0, {}, {}, {}, "scale is not a positive, finite number"},
-        ScaleCase{"negative", {{"luma", -0.2}}, {}, {}, {}, "scale is not a positive, finite number"},
+        ScaleCase{
+            "negative", {{"luma", -0.2}}, {}, {}, {}, "scale is not a positive, finite number"},
         ScaleCase{"noLuma", {{"chroma", 0.2}}, {}, {}, {}, "no luma scale"},
         ScaleCase{"text", "0.2", {}, {}, {}, "unreadable scale"},
         ScaleCase{"missing", nullptr, {}, {}, {}, "no scale for this photo"}),
