@@ -139,18 +139,25 @@ static const union {
     LANE(9), LANE(10), LANE(11), LANE(12), LANE(13), LANE(14), LANE(15), {{0}}
 #undef LANE
 };
+
+/* Lane z of the zone sums for zone z. */
+static const union {
+    uint32_t bits[4];
+    __m128 lanes;
+} ZONE_LANE[3] = {{{0xFFFFFFFFu, 0, 0, 0}}, {{0, 0xFFFFFFFFu, 0, 0}}, {{0, 0, 0xFFFFFFFFu, 0}}};
 #endif
 
 /* The block scan's arithmetic; `keep` says whether the non-zero coefficients are recorded. */
 static inline void measure_block(const flenn_group *g, const JCOEF *block, flenn_block *b,
                                  int keep) {
-    /* Sums stay in registers, in position order: adding +0 to a non-negative sum leaves it
-     * unchanged, so each sum gets every coefficient and only its own ones count. */
-    float low = 0, mid = 0, high = 0;
+    /* Every sum takes every coefficient in position order, and a coefficient adds +0 to the sums
+     * it does not belong to, which leaves those non-negative sums unchanged. The sums then stay
+     * in registers, without branches on data. */
 #if defined(__SSE2__)
-    __m128 bins0 = _mm_setzero_ps(), bins1 = bins0, bins2 = bins0, bins3 = bins0;
+    __m128 zones = _mm_setzero_ps();
+    __m128 bins0 = zones, bins1 = zones, bins2 = zones, bins3 = zones;
 #else
-    float bins[GRID_STEPS] = {0};
+    float zones[3] = {0, 0, 0}, bins[GRID_STEPS] = {0};
 #endif
     int largest = 0, count = 0;
     uint64_t nonzero = flenn_nonzero_mask(block) & ~(uint64_t)1; /* AC positions only */
@@ -161,19 +168,17 @@ static inline void measure_block(const flenn_group *g, const JCOEF *block, flenn
         unsigned m = (unsigned)(value < 0 ? -value : value);
         unsigned clamped = m > 255 ? 255 : m;
         float e = (float)(m * m) * g->q2[k];
-        int zone = flenn_zone[k];
-        low += zone == 0 ? e : 0.0f;
-        mid += zone == 1 ? e : 0.0f;
-        high += zone == 2 ? e : 0.0f;
         int s = g->survival[k][clamped];
 #if defined(__SSE2__)
         __m128 energy = _mm_set1_ps(e);
+        zones = _mm_add_ps(zones, _mm_and_ps(energy, ZONE_LANE[flenn_zone[k]].lanes));
         const __m128 *lane = BIN_LANE[s].lanes;
         bins0 = _mm_add_ps(bins0, _mm_and_ps(energy, lane[0]));
         bins1 = _mm_add_ps(bins1, _mm_and_ps(energy, lane[1]));
         bins2 = _mm_add_ps(bins2, _mm_and_ps(energy, lane[2]));
         bins3 = _mm_add_ps(bins3, _mm_and_ps(energy, lane[3]));
 #else
+        zones[flenn_zone[k]] += e;
         if (s < GRID_STEPS)
             bins[s] += e;
 #endif
@@ -184,20 +189,21 @@ static inline void measure_block(const flenn_group *g, const JCOEF *block, flenn
             count++;
         }
     }
-    b->zone[0] = low;
-    b->zone[1] = mid;
-    b->zone[2] = high;
 #if defined(__SSE2__)
+    float zone_sums[4];
+    _mm_storeu_ps(zone_sums, zones);
+    memcpy(b->zone, zone_sums, sizeof b->zone);
     _mm_storeu_ps(b->bins, bins0);
     _mm_storeu_ps(b->bins + 4, bins1);
     _mm_storeu_ps(b->bins + 8, bins2);
     _mm_storeu_ps(b->bins + 12, bins3);
 #else
+    memcpy(b->zone, zones, sizeof b->zone);
     memcpy(b->bins, bins, sizeof bins);
 #endif
     b->largest = largest;
     b->count = count;
-    b->energy = low + mid + high;
+    b->energy = b->zone[0] + b->zone[1] + b->zone[2];
 }
 
 void flenn_block_measure(const flenn_group *g, const JCOEF *block, flenn_block *b) {
