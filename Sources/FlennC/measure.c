@@ -49,6 +49,7 @@ typedef struct flenn_curves {
 typedef struct measure_context {
     flenn_session *session;
     flenn_group *luma, *chroma; /* chroma is null for a one-component image */
+    uint32_t (*luma_histogram)[64][256], (*chroma_histogram)[64][256];
     flenn_curves *luma_curves, *chroma_curves;
     flenn_texture_map *texture;
     flenn_measurements *record;
@@ -114,14 +115,28 @@ void flenn_group_init(flenn_group *g, const uint16_t q[64], int is_luma, int lev
     }
     for (int i = 0; i < GRID_STEPS; i++)
         flenn_derive_table(&standard, is_luma, GRID[i], g->q, g->t[i]);
-    for (int k = 1; k < 64; k++)
+    /* Survival at a step only grows with the magnitude: find the smallest surviving magnitude
+     * of each step, then count the steps each magnitude reaches. */
+    for (int k = 1; k < 64; k++) {
+        int smallest[GRID_STEPS];
+        for (int i = 0; i < GRID_STEPS; i++) {
+            int low = 0, high = 256; /* survives(high) is taken as true */
+            while (low < high) {
+                int m = (low + high) / 2;
+                if (floor((double)m * g->q[k] / g->t[i][k] + 0.5 - OFFSET) > 0)
+                    high = m;
+                else
+                    low = m + 1;
+            }
+            smallest[i] = low;
+        }
         for (int m = 0; m < 256; m++) {
             int steps = 0;
             for (int i = 0; i < GRID_STEPS; i++)
-                if (floor((double)m * g->q[k] / g->t[i][k] + 0.5 - OFFSET) > 0)
-                    steps++;
+                steps += m >= smallest[i];
             g->survival[k][m] = (uint8_t)steps;
         }
+    }
 }
 
 #if defined(__SSE2__)
@@ -297,10 +312,12 @@ static int measure_steps(measure_context *ctx) {
     flenn_session *session = ctx->session;
     const flenn_info *info = &session->info;
     flenn_group_init(ctx->luma, info->quant[0], 1, LEVELS);
+    ctx->luma->histogram = ctx->luma_histogram;
     ctx->luma->class_histogram = ctx->record->class_histogram;
     ctx->luma->plane_blocks = plane_blocks(session, 0);
     if (ctx->chroma) {
         flenn_group_init(ctx->chroma, info->quant[1], 0, 1);
+        ctx->chroma->histogram = ctx->chroma_histogram;
         ctx->chroma->plane_blocks = plane_blocks(session, 1);
         if (info->components > 2)
             ctx->chroma->plane_blocks += plane_blocks(session, 2);
@@ -642,6 +659,8 @@ static void keep_estimator_inputs(measure_context *ctx) {
 static void release(measure_context *ctx) {
     free(ctx->luma);
     free(ctx->chroma);
+    free(ctx->luma_histogram);
+    free(ctx->chroma_histogram);
     free(ctx->luma_curves);
     free(ctx->chroma_curves);
     free(ctx->texture);
@@ -655,9 +674,13 @@ static int allocate(measure_context *ctx) {
     ctx->tiles_across = flenn_tiles_across(session);
     ctx->tiles_down = flenn_tiles_down(session);
     size_t tiles = (size_t)ctx->tiles_across * ctx->tiles_down;
+    int has_chroma = session->info.components > 1;
     ctx->luma = calloc(1, sizeof *ctx->luma);
-    if (session->info.components > 1)
+    ctx->luma_histogram = calloc(LEVELS, sizeof *ctx->luma_histogram);
+    if (has_chroma) {
         ctx->chroma = calloc(1, sizeof *ctx->chroma);
+        ctx->chroma_histogram = calloc(1, sizeof *ctx->chroma_histogram);
+    }
     ctx->luma_curves = calloc(1, sizeof *ctx->luma_curves);
     ctx->chroma_curves = calloc(1, sizeof *ctx->chroma_curves);
     ctx->texture = calloc(1, sizeof *ctx->texture);
@@ -665,7 +688,8 @@ static int allocate(measure_context *ctx) {
     ctx->activities = calloc(tiles, sizeof *ctx->activities);
     ctx->counts = calloc(tiles, sizeof *ctx->counts);
     ctx->classes = calloc(tiles, sizeof *ctx->classes);
-    return ctx->luma && (ctx->chroma || session->info.components == 1) && ctx->luma_curves &&
+    return ctx->luma && ctx->luma_histogram &&
+           (!has_chroma || (ctx->chroma && ctx->chroma_histogram)) && ctx->luma_curves &&
            ctx->chroma_curves && ctx->texture && ctx->record && ctx->activities && ctx->counts &&
            ctx->classes;
 }

@@ -32,7 +32,8 @@ typedef struct flenn_group {
     float q2[64];
     uint16_t t[GRID_STEPS][64];
     uint8_t survival[64][256];
-    uint32_t histogram[LEVELS][64][256];
+    /* One 64 × 256 histogram per level, allocated with the group's level count. */
+    uint32_t (*histogram)[64][256];
     /* Luma only: points into the record's class histograms. */
     uint32_t (*class_histogram)[64][CLASS_MAGNITUDES];
     uint32_t dc[DC_BINS];
@@ -49,7 +50,7 @@ typedef struct flenn_group {
 } flenn_group;
 
 /* Sets a group's tables from the plane's source table and the standard table of its kind;
- * the counters must be zero. */
+ * the counters must be zero and the histograms are the caller's. */
 void flenn_group_init(flenn_group *group, const uint16_t q[64], int is_luma, int levels);
 
 /* One block's energy by zone and by survival, and its non-zero AC coefficients. */
