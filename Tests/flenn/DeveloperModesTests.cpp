@@ -211,12 +211,16 @@ TEST_F(DeveloperModes, ReferenceWithOneTableGivesItToLumaAndChroma) {
     EXPECT_EQ(result.info().quantTables[1], reference.info().quantTables[0]);
 }
 
-class MatchedUsage : public DeveloperModes,
-                     public testing::WithParamInterface<std::vector<std::string>> {};
+struct UsageCase {
+    const char *name;
+    std::vector<std::string> args; // names ending in .json are files of the test's folder
+};
+
+class MatchedUsage : public DeveloperModes, public testing::WithParamInterface<UsageCase> {};
 
 TEST_P(MatchedUsage, EndsWithTheUsageText) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    std::vector<std::string> args = GetParam();
+    std::vector<std::string> args = GetParam().args;
     fixtures::writeFile(folder / "table.json", Bytes::copying("{}"));
     fixtures::writeFile(folder / "list.json", Bytes::copying("[1]"));
     fixtures::writeFile(folder / "broken.json", Bytes::copying("{"));
@@ -228,14 +232,15 @@ TEST_P(MatchedUsage, EndsWithTheUsageText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, MatchedUsage,
-    testing::Values(std::vector<std::string>{}, std::vector<std::string>{"missing.json"},
-                    std::vector<std::string>{"broken.json"}, std::vector<std::string>{"list.json"},
-                    std::vector<std::string>{"table.json", "--reference"},
-                    std::vector<std::string>{"table.json", "--write"},
-                    std::vector<std::string>{"table.json", "--cut"},
-                    std::vector<std::string>{"table.json", "--cut", "deep"},
-                    std::vector<std::string>{"table.json", "--scale-factor", "2x"},
-                    std::vector<std::string>{"table.json", "--fixed-scale", ""}));
+    testing::Values(UsageCase{"noTable", {}}, UsageCase{"unreadableTable", {"missing.json"}},
+                    UsageCase{"notJSON", {"broken.json"}}, UsageCase{"notAnObject", {"list.json"}},
+                    UsageCase{"referenceWithoutFolder", {"table.json", "--reference"}},
+                    UsageCase{"writeWithoutFolder", {"table.json", "--write"}},
+                    UsageCase{"cutWithoutNumber", {"table.json", "--cut"}},
+                    UsageCase{"cutNotANumber", {"table.json", "--cut", "deep"}},
+                    UsageCase{"factorWithText", {"table.json", "--scale-factor", "2x"}},
+                    UsageCase{"emptyFixedScale", {"table.json", "--fixed-scale", ""}}),
+    [](const testing::TestParamInfo<UsageCase> &info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace flenn
