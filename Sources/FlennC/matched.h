@@ -7,6 +7,10 @@
 
 #include "measure.h"
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 enum {
     MATCHED_CLASSES = 40, /* multipliers 0.5 to 1.28 in steps of 0.02 */
     UNIFORM_CLASS = 25    /* multiplier 1 */
@@ -34,5 +38,9 @@ double flenn_matched_estimate(const flenn_measurements *record, double scale, do
 
 /* Fills the record's estimates at every step of the matched grid. */
 void flenn_matched_fill(flenn_measurements *record);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -7,6 +7,10 @@
 
 #include "internal.h"
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 enum {
     GRID_STEPS = 16,
     LEVELS = 6,
@@ -105,5 +109,9 @@ double flenn_solve_curve(const double y[GRID_STEPS], const double x[GRID_STEPS],
 
 /* ln GRID[i] for every step. */
 void flenn_grid_logs(double y[GRID_STEPS]);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -7,6 +7,10 @@
 
 #include "measure.h"
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 enum {
     TILE_BLOCKS = 32, /* a tile is 32 × 32 luma blocks */
     MAP_LONG = 24,
@@ -55,5 +59,9 @@ double flenn_iso_texture(const double y[GRID_STEPS], const flenn_cell *regions, 
 
 /* Emits the twelve texture features. */
 void flenn_texture_emit(flenn_measurements *record, const flenn_texture_map *map);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -9,8 +9,8 @@
 #include "CoefficientJPEG.h"
 #include "Fixtures.h"
 
-extern "C" {
 #include "matched.h"
+extern "C" {
 #include "requant.h"
 }
 

@@ -8,9 +8,7 @@
 #include "CoefficientJPEG.h"
 #include "Fixtures.h"
 
-extern "C" {
 #include "measure.h"
-}
 
 namespace flenn {
 namespace {

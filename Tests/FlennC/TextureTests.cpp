@@ -6,9 +6,7 @@
 
 #include "CoefficientJPEG.h"
 
-extern "C" {
 #include "texture.h"
-}
 
 namespace flenn {
 namespace {
