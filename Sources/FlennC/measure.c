@@ -730,7 +730,7 @@ int flenn_session_measure(flenn_session *session, flenn_measurements **result, c
     double source_bits = (double)(info->bytes_consumed - info->marker_bytes) * 8;
     ctx.record->source_bits = fmax(source_bits, 1);
     derive(&ctx);
-    ctx.record->luma_pixels = 64 * level_sum(ctx.luma_curves->blocks);
+    ctx.record->luma_pixels = 64 * ctx.luma->plane_blocks;
 
     keep_estimator_inputs(&ctx);
     flenn_matched_fill(ctx.record);
