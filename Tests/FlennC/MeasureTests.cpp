@@ -141,6 +141,8 @@ INSTANTIATE_TEST_SUITE_P(
         NamedPhoto{"tiny", [] { return photo([](auto &o) { o.width = o.height = 16; }); }},
         NamedPhoto{"progressive",
                    [] { return photo([](auto &o) { o.quality = 60, o.progressive = true; }); }},
+        NamedPhoto{"cmyk", [] { return photo([](auto &o) { o.color = Color::cmyk; }); }},
+        NamedPhoto{"rgb", [] { return photo([](auto &o) { o.color = Color::rgb; }); }},
         NamedPhoto{"flat", flatPhoto}),
     [](const testing::TestParamInfo<NamedPhoto> &info) { return std::string(info.param.name); });
 
