@@ -27,9 +27,17 @@ static const int P_NAME[PERCENTILES] = {5, 10, 25, 50, 75, 90, 99};
 /* Requantization rounds with a dead zone of 0.15, as the standard-table writes do. */
 static const double OFFSET = 0.15;
 
-const uint8_t flenn_zone[64] = {0, 0, 0, 1, 1, 1, 1, 2, 0, 0, 1, 1, 1, 1, 2, 2, 0, 1, 1, 1, 1, 2,
-                                2, 2, 1, 1, 1, 1, 2, 2, 2, 2, 1, 1, 1, 2, 2, 2, 2, 2, 1, 1, 2, 2,
-                                2, 2, 2, 2, 1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2};
+/* clang-format off */
+const uint8_t flenn_zone[64] = {
+    0, 0, 0, 1, 1, 1, 1, 2,
+    0, 0, 1, 1, 1, 1, 2, 2,
+    0, 1, 1, 1, 1, 2, 2, 2,
+    1, 1, 1, 1, 2, 2, 2, 2,
+    1, 1, 1, 2, 2, 2, 2, 2,
+    1, 1, 2, 2, 2, 2, 2, 2,
+    1, 2, 2, 2, 2, 2, 2, 2,
+    2, 2, 2, 2, 2, 2, 2, 2};
+/* clang-format on */
 
 /* Scanning a plane visits about this many blocks whatever its size. */
 static const double SCANNED_BLOCKS = 100000.0;
