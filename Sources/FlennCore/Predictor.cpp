@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include <nlohmann/json.hpp>
@@ -32,15 +33,20 @@ double number(const json &value) {
     return value.get<double>();
 }
 
-int integer(const json &value) {
+std::int64_t wideInteger(const json &value) {
     if (value.is_number_unsigned()) {
-        if (value.get<std::uint64_t>() > std::uint64_t(INT_MAX))
+        if (value.get<std::uint64_t>() > std::uint64_t(INT64_MAX))
             throw Malformed();
-        return int(value.get<std::uint64_t>());
+        return std::int64_t(value.get<std::uint64_t>());
     }
     if (!value.is_number_integer())
         throw Malformed();
-    std::int64_t wide = value.get<std::int64_t>();
+    return value.get<std::int64_t>();
+}
+
+// Tree indices: one beyond the int range is outside any list, and the tree is refused.
+int integer(const json &value) {
+    std::int64_t wide = wideInteger(value);
     if (wide < INT_MIN || wide > INT_MAX)
         throw Malformed();
     return int(wide);
@@ -134,7 +140,7 @@ std::optional<Model> Model::decoded(std::string_view text) {
         Model model;
         model.features = list<std::string>(member(root, "features"), string);
         std::size_t count = model.features.size();
-        model.referenceGridIndex = integer(member(root, "referenceGridIndex"));
+        model.referenceGridIndex = wideInteger(member(root, "referenceGridIndex"));
         model.bias = number(member(root, "bias"));
         model.guardFloor = number(member(root, "guardFloor"));
         model.beyond = decodeEnsemble(member(root, "beyond"), count);
@@ -151,7 +157,7 @@ std::optional<Model> Model::decoded(std::string_view text) {
 
 std::optional<Prediction> Model::prediction(const Measurements &measurements) const {
     if (referenceGridIndex < 0 ||
-        std::size_t(referenceGridIndex) >= measurements.estimatedBits.size())
+        std::uint64_t(referenceGridIndex) >= measurements.estimatedBits.size())
         return std::nullopt;
     std::vector<double> input;
     input.reserve(features.size());

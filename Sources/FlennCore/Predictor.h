@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,8 +39,8 @@ struct Prediction {
 };
 
 struct Model {
-    std::vector<std::string> features; // names of the inputs, in input order
-    int referenceGridIndex = 0;        // the engine's size estimate that the prediction scales
+    std::vector<std::string> features;   // names of the inputs, in input order
+    std::int64_t referenceGridIndex = 0; // the engine's size estimate that the prediction scales
     double bias = 0;
     double guardFloor = 0;
     Ensemble beyond;

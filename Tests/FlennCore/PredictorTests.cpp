@@ -122,7 +122,9 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"negativeRightChild", [](json &f) { beyondTree(f)["right"][0] = -1; }},
         Damage{"childPointingBack", [](json &f) { beyondTree(f)["left"][0] = 0; }},
         Damage{"featureOutsideTheInputs", [](json &f) { beyondTree(f)["feature"][0] = 2; }},
-        Damage{"indexBeyondInt", [](json &f) { f["referenceGridIndex"] = 4294967296LL; }}),
+        Damage{"childBeyondInt", [](json &f) { beyondTree(f)["right"][0] = 4294967296LL; }},
+        Damage{"indexBeyond64Bits",
+               [](json &f) { f["referenceGridIndex"] = 18446744073709551615ULL; }}),
     [](const testing::TestParamInfo<Damage> &info) { return std::string(info.param.name); });
 
 TEST(PredictorModel, TextThatIsNotAModelIsAbsent) {
@@ -176,9 +178,11 @@ TEST(PredictorModel, NoPredictionWithoutUsableInputs) {
     EXPECT_FALSE(model.prediction(measurements(1, std::numeric_limits<double>::infinity())));
     EXPECT_FALSE(model.prediction(measurements(1, 1, {1000})));    // no estimate at index 1
     EXPECT_FALSE(model.prediction(measurements(1, 1, {1000, 0}))); // an estimate of 0 bits
-    json negative = modelFile();
-    negative["referenceGridIndex"] = -1;
-    EXPECT_FALSE(decoded(negative).prediction(measurements(1, 1)));
+    for (std::int64_t index : {std::int64_t(-1), std::int64_t(2), std::int64_t(4294967296)}) {
+        json file = modelFile();
+        file["referenceGridIndex"] = index;
+        EXPECT_FALSE(decoded(file).prediction(measurements(1, 1))) << index;
+    }
 }
 
 TEST(PredictorModel, OverflowingSizeGivesNoPrediction) {
