@@ -97,6 +97,51 @@ int flenn_session_compare(flenn_session *session, flenn_session *other, flenn_co
 /* Decodes a JPEG file into a binary PNM file (P5 grey, P6 RGB). */
 int flenn_decode_pnm(const char *source, const char *output, char *message, size_t capacity);
 
+/* ---- Measurement ---- */
+
+/* The measured features and size curves of one photo; independent of the session once made. */
+typedef struct flenn_measurements flenn_measurements;
+
+/* Measures the session's coefficients. On success *measurements is a record that the caller
+ * releases with flenn_measurements_free; on failure it is null and a sentence is written. */
+int flenn_session_measure(flenn_session *session, flenn_measurements **measurements,
+                          char *message, size_t capacity);
+void flenn_measurements_free(flenn_measurements *measurements);
+
+/* The named values in emission order; an index outside the range gives "" and 0. */
+int flenn_measurements_count(const flenn_measurements *measurements);
+const char *flenn_measurements_name(const flenn_measurements *measurements, int index);
+double flenn_measurements_value(const flenn_measurements *measurements, int index);
+
+/* The estimated size in bits of a write with the standard tables at grid step 0 to 15. */
+double flenn_measurements_estimated_bits(const flenn_measurements *measurements, int index);
+/* The strength of grid step 0 to 15 in per mille of the standard tables (0 outside). */
+int flenn_grid_strength(int index);
+/* Pixels of the luma plane, and the source's entropy-coded size in bits. */
+double flenn_measurements_luma_pixels(const flenn_measurements *measurements);
+double flenn_measurements_source_bits(const flenn_measurements *measurements);
+
+/* ---- Matched tables ---- */
+
+/* The matched table for a source table at a scale (clamped to 0.002 to 8), following the
+ * standard luma or chroma table; never finer than the source. */
+void flenn_matched_table(const uint16_t source[64], int chroma, uint16_t table[64], double scale);
+/* The cut level of a scale: how hard small luma coefficients are cut. */
+double flenn_matched_cut(double scale);
+/* The matched scale of step 0 to 15 (0 outside). */
+double flenn_matched_grid_scale(int index);
+
+/* The estimated size in bits of a matched write at each matched step, and its five parts
+ * (magnitude bits, non-zero coefficients, blocks, DC bits, entropy bits). */
+double flenn_measurements_matched_bits(const flenn_measurements *measurements, int index);
+double flenn_measurements_matched_part(const flenn_measurements *measurements, int step,
+                                       int part);
+/* The estimate at any scale; a chroma scale of 0 means the luma scale. 0 for a scale <= 0. */
+double flenn_measurements_matched_bits_at(const flenn_measurements *measurements, double scale,
+                                          double chroma);
+double flenn_measurements_matched_parts_at(const flenn_measurements *measurements,
+                                           double parts[5], double scale, double chroma);
+
 #ifdef __cplusplus
 }
 #endif

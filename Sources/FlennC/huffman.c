@@ -2,11 +2,8 @@
 
 #include <string.h>
 
+#include "blockmask.h"
 #include "internal.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 flenn_statistics *flenn_statistics_create(j_compress_ptr compressor) {
     flenn_statistics *stats = (*compressor->mem->alloc_small)(
@@ -26,26 +23,6 @@ flenn_statistics *flenn_statistics_create(j_compress_ptr compressor) {
     return stats;
 }
 
-/* Bit i set when natural position i of the block is non-zero. */
-static uint64_t natural_nonzero_mask(const JCOEF *block) {
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    uint64_t mask = 0;
-    for (int i = 0; i < 64; i += 16) {
-        __m128i low = _mm_cmpeq_epi16(_mm_loadu_si128((const __m128i *)(block + i)), zero);
-        __m128i high = _mm_cmpeq_epi16(_mm_loadu_si128((const __m128i *)(block + i + 8)), zero);
-        uint64_t zeros = (uint64_t)(unsigned)_mm_movemask_epi8(_mm_packs_epi16(low, high));
-        mask |= (~zeros & 0xFFFF) << i;
-    }
-    return mask;
-#else
-    uint64_t mask = 0;
-    for (int i = 0; i < 64; i++)
-        mask |= (uint64_t)(block[i] != 0) << i;
-    return mask;
-#endif
-}
-
 static int bit_length(unsigned magnitude) {
     return magnitude ? 32 - __builtin_clz(magnitude) : 0;
 }
@@ -55,7 +32,7 @@ void flenn_statistics_count_ac(flenn_statistics *stats, int slot, const JBLOCK *
     uint32_t *ac = stats->ac[slot];
     for (JDIMENSION b = 0; b < count; b++) {
         const JCOEF *block = blocks[b];
-        uint64_t natural = natural_nonzero_mask(block);
+        uint64_t natural = flenn_nonzero_mask(block);
         uint64_t zigzag = 0;
         for (int byte = 0; byte < 8; byte++)
             zigzag |= stats->zigzag_bits[byte][(natural >> (8 * byte)) & 0xFF];

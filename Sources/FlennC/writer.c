@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "texture.h"
+
 static const char OUT_OF_RANGE[] = "Compression settings out of range";
 static const char SAMPLE_OUT_OF_RANGE[] = "Sample settings out of range";
 
@@ -99,11 +101,43 @@ static void plan_components(flenn_writer *w) {
     }
 }
 
+/* The cut of a matched write's luma map: none when the settings disable it. */
+static double matched_cut_value(const flenn_settings *s) {
+    if (s->matched_cut < 0)
+        return 0;
+    return (s->matched_cut > 0 ? s->matched_cut : 1) * flenn_matched_cut(s->matched_luma);
+}
+
+/* Matched mode's per-tile luma maps: a busier tile gets a different cut multiplier. */
+static void plan_tile_maps(flenn_writer *w, double cut) {
+    const flenn_settings *s = w->settings;
+    const uint16_t *source = w->session->info.quant[0];
+    const UINT16 *table = w->compressor.quant_tbl_ptrs[w->compressor.comp_info[0].quant_tbl_no]
+                              ->quantval;
+    size_t tiles = (size_t)flenn_tiles_across(w->session) * flenn_tiles_down(w->session);
+    float *activities = image_memory(w, tiles * sizeof(float));
+    uint32_t *counts = image_memory(w, tiles * sizeof(uint32_t));
+    w->tile_class = image_memory(w, tiles);
+    w->tiles_across = (JDIMENSION)flenn_tiles_across(w->session);
+    flenn_matched_tile_classes(w->session, s->matched_luma, s->matched_uniform, activities, counts,
+                               w->tile_class);
+    for (size_t t = 0; t < tiles; t++) {
+        int c = w->tile_class[t];
+        if (w->class_maps[c])
+            continue;
+        w->class_maps[c] = image_memory(w, sizeof(flenn_map));
+        flenn_map_build(w->class_maps[c], source, table, 0.0, (0.5 + 0.02 * c) * cut);
+    }
+    w->maps[0] = w->class_maps[w->tile_class[0]]; /* luma is then never copied unchanged */
+}
+
 /* New tables in the compressor's slots and one map per component; 1 with a sentence on failure. */
 static int requantize_tables(flenn_writer *w) {
     struct jpeg_compress_struct *c = &w->compressor;
     const flenn_info *info = &w->session->info;
     const flenn_settings *s = w->settings;
+    int matched = s->matched_luma > 0;
+    double cut = matched ? matched_cut_value(s) : 0;
     int decided[NUM_QUANT_TBLS] = {0};
     for (int ci = 0; ci < c->num_components; ci++) {
         int slot = c->comp_info[ci].quant_tbl_no;
@@ -112,18 +146,29 @@ static int requantize_tables(flenn_writer *w) {
             fail_with(w, "Missing quantization table");
             return 1;
         }
+        int is_luma = ci == 0 || c->num_components == 1;
         if (!decided[slot]) {
             uint16_t derived[64];
-            int is_luma = ci == 0 || c->num_components == 1;
-            flenn_derive_table(s, is_luma, ci == 0 ? s->luma : s->chroma, info->quant[ci], derived);
+            if (matched && !s->luma_table)
+                flenn_matched_table(info->quant[ci], !is_luma, derived,
+                                    !is_luma && s->matched_chroma > 0 ? s->matched_chroma
+                                                                      : s->matched_luma);
+            else
+                flenn_derive_table(s, is_luma, ci == 0 ? s->luma : s->chroma, info->quant[ci],
+                                   derived);
             for (int k = 0; k < 64; k++)
                 table->quantval[k] = derived[k];
             decided[slot] = 1;
         }
         flenn_map *map = image_memory(w, sizeof(flenn_map));
-        flenn_map_build(map, info->quant[ci], table->quantval, s->deadzone / 100.0, -1.0);
+        if (matched)
+            flenn_map_build(map, info->quant[ci], table->quantval, 0.0, ci == 0 ? cut : 0.0);
+        else
+            flenn_map_build(map, info->quant[ci], table->quantval, s->deadzone / 100.0, -1.0);
         w->maps[ci] = map->identity ? NULL : map;
     }
+    if (matched && s->matched_cut >= 0)
+        plan_tile_maps(w, cut);
     return 0;
 }
 
@@ -209,7 +254,17 @@ static void copy_segments(flenn_writer *w) {
                           (unsigned)strlen(w->settings->comment));
 }
 
-static void produce_blocks(const flenn_map *map, JBLOCKROW out, JBLOCKROW in, JDIMENSION count) {
+/* Blocks of one output row from `count` source blocks starting at block (row, column) of the
+ * source; luma blocks of a matched write with per-tile cuts use their source tile's map. */
+static void produce_blocks(const flenn_writer *w, int ci, JBLOCKROW out, JBLOCKROW in,
+                           JDIMENSION count, JDIMENSION row, JDIMENSION column) {
+    if (ci == 0 && w->tile_class) {
+        const uint8_t *classes = w->tile_class + (size_t)(row / TILE_BLOCKS) * w->tiles_across;
+        for (JDIMENSION b = 0; b < count; b++)
+            flenn_map_apply(w->class_maps[classes[(column + b) / TILE_BLOCKS]], in[b], out[b]);
+        return;
+    }
+    const flenn_map *map = w->maps[ci];
     if (!map) {
         memcpy(out, in, count * sizeof(JBLOCK));
         return;
@@ -221,7 +276,6 @@ static void produce_blocks(const flenn_map *map, JBLOCKROW out, JBLOCKROW in, JD
 static void fill_arrays(flenn_writer *w) {
     struct jpeg_compress_struct *c = &w->compressor;
     for (int ci = 0; ci < c->num_components; ci++) {
-        const flenn_map *map = w->maps[ci];
         JDIMENSION across = w->blocks_across[ci];
         JDIMENSION tile_blocks_across = w->tile_across * w->h[ci];
         JDIMENSION tile_blocks_down = w->tile_down * w->v[ci];
@@ -233,14 +287,16 @@ static void fill_arrays(flenn_writer *w) {
                 continue;
             }
             if (!w->sampled) {
-                produce_blocks(map, out, source_row(w, ci, i), across);
+                produce_blocks(w, ci, out, source_row(w, ci, i), across, i, 0);
             } else {
                 JDIMENSION tile_row = i / tile_blocks_down;
                 JDIMENSION row = i % tile_blocks_down + w->v[ci] * w->tile_row_mcu[tile_row];
                 JBLOCKROW in = source_row(w, ci, row);
-                for (int t = 0; t < w->settings->sample_columns; t++)
-                    produce_blocks(map, out + t * tile_blocks_across,
-                                   in + w->h[ci] * w->tile_column_mcu[t], tile_blocks_across);
+                for (int t = 0; t < w->settings->sample_columns; t++) {
+                    JDIMENSION column = w->h[ci] * w->tile_column_mcu[t];
+                    produce_blocks(w, ci, out + t * tile_blocks_across, in + column,
+                                   tile_blocks_across, row, column);
+                }
             }
             memset(out + across, 0, (w->padded_across[ci] - across) * sizeof(JBLOCK));
             if (w->statistics)

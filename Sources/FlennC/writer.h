@@ -5,6 +5,7 @@
 #include "destination.h"
 #include "huffman.h"
 #include "internal.h"
+#include "matched.h"
 #include "requant.h"
 
 #ifdef __cplusplus
@@ -29,6 +30,11 @@ typedef struct flenn_writer {
     JDIMENSION padded_across[MAX_COMPONENTS], padded_down[MAX_COMPONENTS];
 
     flenn_map *maps[MAX_COMPONENTS]; /* null where a component keeps its coefficients */
+    /* Matched mode with per-tile cuts: the class of each 32 × 32-block luma tile (null when
+     * unused) and the luma map of each class that occurs. */
+    uint8_t *tile_class;
+    JDIMENSION tiles_across;
+    flenn_map *class_maps[MATCHED_CLASSES];
     flenn_statistics *statistics;    /* set in counted entropy-coding mode */
     jvirt_barray_ptr *arrays;        /* the arrays the library codes */
 } flenn_writer;

@@ -95,4 +95,20 @@ std::optional<JPEGSession::Comparison> JPEGSession::compare(JPEGSession &other) 
                       engine.dc_differing,     engine.luma_ac_nonzero};
 }
 
+Measurements JPEGSession::measure() {
+    std::array<char, 256> buffer{};
+    flenn_measurements *record = nullptr;
+    if (flenn_session_measure(handle_, &record, buffer.data(), buffer.size()) != 0)
+        throw CodecError(message(buffer, Sentences::notMeasured));
+    return Measurements::reading(std::make_shared<const MatchedEstimator>(record));
+}
+
+QuantTable JPEGSession::matchedTable(const QuantTable &source, bool chroma, double scale) {
+    QuantTable table{};
+    flenn_matched_table(source.data(), chroma ? 1 : 0, table.data(), scale);
+    return table;
+}
+
+double JPEGSession::matchedCut(double scale) { return flenn_matched_cut(scale); }
+
 } // namespace flenn

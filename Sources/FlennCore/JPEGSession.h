@@ -8,6 +8,7 @@
 
 #include "Bytes.h"
 #include "JPEGInfo.h"
+#include "Measurements.h"
 #include "RequantSettings.h"
 #include "TileSample.h"
 
@@ -47,6 +48,14 @@ class JPEGSession {
     Bytes write(const RequantSettings &settings, Markers markers = Markers::all,
                 const std::optional<TileSample> &sample = std::nullopt);
     std::optional<Comparison> compare(JPEGSession &other);
+
+    // The features and size curves of the photo, without writing anything.
+    Measurements measure();
+
+    // The matched table for a source table at a scale, following the standard luma or chroma
+    // table; and the cut level of a scale.
+    static QuantTable matchedTable(const QuantTable &source, bool chroma, double scale);
+    static double matchedCut(double scale);
 
     // The text of an engine message buffer, or the fallback when it is empty.
     static std::string message(std::span<const char> buffer, std::string_view fallback);

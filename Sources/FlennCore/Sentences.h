@@ -11,6 +11,8 @@ inline constexpr std::string_view unreadableJPEG =
     "This file is not a readable JPEG. Export it again from your editor or camera.";
 inline constexpr std::string_view notRecompressed =
     "This photo could not be recompressed, so it was left as it was.";
+inline constexpr std::string_view notMeasured =
+    "Flenned could not read this photo, so it was left as it was.";
 
 // Notes of copied or rewritten photos.
 inline constexpr std::string_view otherColorFormat =

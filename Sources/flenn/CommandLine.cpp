@@ -9,6 +9,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include "DeveloperModes.h"
 #include "Platform/System.h"
 #include "Usage.h"
 
@@ -101,6 +102,10 @@ Request readCommandLine(std::vector<std::string> arguments) {
                 printUsageAndExit();
             request.preset.floor = *floor;
             request.preset.matchesOstrel = false;
+        } else if (arg == "--features") {
+            std::exit(runFeatures(std::vector<std::string>(args.begin(), args.end()), request.jobs));
+        } else if (arg == "--matched") {
+            std::exit(runMatched(std::vector<std::string>(args.begin(), args.end()), request.jobs));
         } else if (arg == "-h" || arg == "--help") {
             printUsageAndExit();
         } else {
