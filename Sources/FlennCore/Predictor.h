@@ -66,13 +66,3 @@ std::optional<double> targetBits(const Measurements &measurements);
 double guardFloor();
 
 } // namespace flenn::Predictor
-
-namespace flenn {
-
-// The lowest score a result of a preset can carry: its floor, or the guard floor when the
-// reference-table mode stands in for the checker-scored search.
-template <typename PresetType> double lowestFloor(const PresetType &preset) {
-    return preset.matchesOstrel ? Predictor::guardFloor() : preset.floor;
-}
-
-} // namespace flenn

@@ -1,5 +1,7 @@
 #include "Preset.h"
 
+#include "Predictor.h"
+
 namespace flenn {
 
 Preset::Preset(std::string id, std::string name, std::string detail, double floor,
@@ -35,5 +37,7 @@ std::optional<Preset> Preset::named(std::string_view id) {
             return preset;
     return std::nullopt;
 }
+
+double Preset::lowestFloor() const { return matchesOstrel ? Predictor::guardFloor() : floor; }
 
 } // namespace flenn

@@ -35,6 +35,10 @@ struct Preset {
 
     bool isLossless() const { return floor >= 100; }
 
+    // The lowest score a result of this preset can carry: its floor, or the guard floor when the
+    // reference-table mode stands in for the checker-scored search.
+    double lowestFloor() const;
+
     friend bool operator==(const Preset &a, const Preset &b) { return a.id == b.id; }
 };
 

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Predictor.h"
+#include "Preset.h"
 
 namespace flenn {
 namespace {
@@ -200,14 +201,9 @@ TEST(Predictor, WithoutAModelPredictsNothing) {
     EXPECT_EQ(Predictor::guardFloor(), 72.0);
 }
 
-struct PresetLike {
-    double floor;
-    bool matchesOstrel;
-};
-
 TEST(Predictor, LowestFloorIsTheGuardFloorForTheReferenceTableMode) {
-    EXPECT_EQ(lowestFloor(PresetLike{81, true}), Predictor::guardFloor());
-    EXPECT_EQ(lowestFloor(PresetLike{87, false}), 87);
+    EXPECT_EQ(Preset::compact().lowestFloor(), Predictor::guardFloor());
+    EXPECT_EQ(Preset::balanced().lowestFloor(), 87);
 }
 
 } // namespace
