@@ -16,6 +16,9 @@ using ssimulacra2::Kernel;
 struct Pair {
     std::string original, distorted;
 };
+void PrintTo(const Pair &pair, std::ostream *out) {
+    *out << pair.original << " / " << pair.distorted;
+}
 
 class Kernels : public testing::TestWithParam<Pair> {};
 

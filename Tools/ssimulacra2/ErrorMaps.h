@@ -2,15 +2,29 @@
 
 // The three error maps of one channel (SSIM without its luminance denominator, and the two
 // one-sided edge maps) and their pooling: sums of each error and of its fourth power.
+#include <array>
+#include <cstring>
+
 #include "SIMD.h"
 #include "ScaleSums.h"
 
 namespace flenn::ssimulacra2::FLENN_SIMD {
 
-// Running sums of one channel, one lane per column class; added up once the scale is done.
+// Running sums of one channel over one strip of columns, kept apart by column modulo 4 and added
+// up once the scale is done. So the order of the additions is the same whatever the vector
+// width, and every kernel gives the same bits.
+constexpr int columnClasses = 4;
 struct MapSums {
-    VD sum[mapCount] = {};
-    VD sum4[mapCount] = {};
+    double sum[mapCount][columnClasses] = {};
+    double sum4[mapCount][columnClasses] = {};
+
+    void addTo(std::array<double, mapCount> &total, std::array<double, mapCount> &total4) const {
+        for (int m = 0; m < mapCount; m++)
+            for (int k = 0; k < columnClasses; k++) {
+                total[m] += sum[m][k];
+                total4[m] += sum4[m][k];
+            }
+    }
 };
 
 // The planes of one row of one channel: the two images and the five blurred planes.
@@ -23,16 +37,17 @@ struct ChannelRow {
 // count rounded up to whole vectors.
 inline void addErrors(const ChannelRow &row, int count, MapSums &sums) {
     const V c2 = splat(0.0009f);
-    VD sum[mapCount], sum4[mapCount];
-    for (int m = 0; m < mapCount; m++) {
-        sum[m] = sums.sum[m];
-        sum4[m] = sums.sum4[m];
-    }
-    auto add = [&](int map, VD e, VL inside) {
+    // Half a vector of doubles covers lanes / 2 column classes; with four lanes, two halves
+    // make up the four classes.
+    constexpr int accumulators = columnClasses / (lanes / 2);
+    VD sum[mapCount][accumulators], sum4[mapCount][accumulators];
+    std::memcpy(sum, sums.sum, sizeof sum);
+    std::memcpy(sum4, sums.sum4, sizeof sum4);
+    auto add = [&](int map, int accumulator, VD e, VL inside) {
         e = VD(VL(e) & inside);
-        sum[map] += e;
+        sum[map][accumulator] += e;
         VD square = e * e;
-        sum4[map] += square * square;
+        sum4[map][accumulator] += square * square;
     };
     for (int x = 0; x < count; x += lanes) {
         V mu1 = load(row.mu1 + x), mu2 = load(row.mu2 + x);
@@ -50,17 +65,19 @@ inline void addErrors(const ChannelRow &row, int count, MapSums &sums) {
             VD qh = half ? upperHalf(q) : lowerHalf(q);
             VD d1h = half ? upperHalf(d1) : lowerHalf(d1);
             VD d2h = half ? upperHalf(d2) : lowerHalf(d2);
-            VL inside = VL{0, 1, 2, 3} + 4 * half < count - x;
+            VL inside = ~VL{}; // all lanes, but the last vector of a row may reach past it
+            if (count - x < lanes)
+                for (int i = 0; i < lanes / 2; i++)
+                    inside[i] = half * lanes / 2 + i < count - x ? -1 : 0;
             VD ratio = (1.0 + absolute(d2h)) / (1.0 + absolute(d1h)) - 1.0;
-            add(ssim, positive(1.0 - qh), inside);
-            add(artifact, positive(ratio), inside);
-            add(detailLost, positive(-ratio), inside);
+            int accumulator = half % accumulators; // x is a multiple of 4
+            add(ssim, accumulator, positive(1.0 - qh), inside);
+            add(artifact, accumulator, positive(ratio), inside);
+            add(detailLost, accumulator, positive(-ratio), inside);
         }
     }
-    for (int m = 0; m < mapCount; m++) {
-        sums.sum[m] = sum[m];
-        sums.sum4[m] = sum4[m];
-    }
+    std::memcpy(sums.sum, sum, sizeof sum);
+    std::memcpy(sums.sum4, sum4, sizeof sum4);
 }
 
 } // namespace flenn::ssimulacra2::FLENN_SIMD

@@ -2,7 +2,9 @@
 //
 // Every header this file uses is included before the target pragma, so the code of the standard
 // library and of shared headers stays baseline x86-64 and cannot stand in for the baseline copy
-// elsewhere in the program; only the kernel's own functions below are compiled for AVX2.
+// elsewhere in the program; only the kernel's own functions below are compiled for AVX2. Types
+// with vector members therefore stay out of standard containers: the baseline container code
+// may allocate them with less alignment than the kernel's aligned loads assume.
 #include <algorithm>
 #include <bit>
 #include <cstdint>

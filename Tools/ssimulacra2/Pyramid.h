@@ -31,7 +31,8 @@ class Scale {
           interleavedBlur_(std::size_t(strip) * lanes),
           blurred_(std::size_t(planes) * blurredRing * stride_),
           state_(std::size_t(planes) * 6 * stride_),
-          columnOut_(std::size_t(planes) * maxSteps * strip), zeros_(strip), scratch_(strip) {}
+          columnOut_(std::size_t(planes) * maxSteps * strip), zeros_(strip), scratch_(strip),
+          sums_(std::size_t(stride_ / strip) * 3) {}
 
     // The row to fill for image 0 (reference) or 1 (distorted), channel 0..2 (R, G, B).
     float *input(int image, int channel) { return staged(image, channel, filled_); }
@@ -45,12 +46,8 @@ class Scale {
         ScaleSums result;
         result.width = width_;
         result.height = height_;
-        for (int c = 0; c < 3; c++)
-            for (int m = 0; m < mapCount; m++)
-                for (int lane = 0; lane < lanes / 2; lane++) {
-                    result.sum[c][m] += sums_[c].sum[m][lane];
-                    result.sum4[c][m] += sums_[c].sum4[m][lane];
-                }
+        for (std::size_t i = 0; i < sums_.size(); i++) // strip by strip
+            sums_[i].addTo(result.sum[i % 3], result.sum4[i % 3]);
         return result;
     }
 
@@ -207,7 +204,7 @@ class Scale {
                                columnOut(5 * c + 0, j), columnOut(5 * c + 1, j),
                                columnOut(5 * c + 2, j), columnOut(5 * c + 3, j),
                                columnOut(5 * c + 4, j)};
-                addErrors(row, x1 - x0, sums_[c]);
+                addErrors(row, x1 - x0, sums_[x0 / strip * 3 + c]);
             }
     }
 
@@ -218,7 +215,7 @@ class Scale {
     int nextStep_ = 1 - recursive::radius; // the vertical recursion starts four rows above
     Buffer staging_, xyb_, interleavedXYB_, interleavedBlur_, blurred_, state_, columnOut_, zeros_,
         scratch_;
-    MapSums sums_[3];
+    std::vector<MapSums> sums_; // per strip and channel
 };
 
 // Scales exist while the previous one is at least 8 x 8; at most six.

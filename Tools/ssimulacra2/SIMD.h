@@ -1,6 +1,6 @@
 #pragma once
 
-// Eight float lanes and the few operations the kernels need. Each kernel translation unit
+// A vector of float lanes and the few operations the kernels need. Each kernel translation unit
 // includes this after choosing its instruction set and defining FLENN_SIMD, the namespace that
 // keeps the variants for different CPUs apart. Every lane runs the exact scalar sequence of
 // float operations, so all variants give identical bits.
@@ -9,11 +9,19 @@
 
 #if FLENN_SIMD_AVX2
 #include <immintrin.h>
+#elif defined(__x86_64__) && !defined(__FMA__)
+#define FLENN_SIMD_SSE2 1
+#include <emmintrin.h>
 #endif
 
 namespace flenn::ssimulacra2::FLENN_SIMD {
 
+// As wide as the hardware's vectors: wider generic vectors compile to poor code.
+#if FLENN_SIMD_AVX2
 constexpr int lanes = 8;
+#else
+constexpr int lanes = 4;
+#endif
 typedef float V __attribute__((vector_size(lanes * 4)));
 typedef std::int32_t VI __attribute__((vector_size(lanes * 4)));
 typedef double VD __attribute__((vector_size(lanes * 4))); // half as many doubles
@@ -35,6 +43,32 @@ inline V splat(float x) {
 inline V fma(V a, V b, V c) {
 #if FLENN_SIMD_AVX2
     return _mm256_fmadd_ps(a, b, c);
+#elif FLENN_SIMD_SSE2
+    // Without an FMA instruction fmaf runs in software, slowly. In double, a * b is exact and
+    // adding c rounds once; rounding that to float gives the fused result unless the double lies
+    // exactly halfway between two floats (its 29 low mantissa bits 1000...0) or is too small
+    // for a normal float, where the two roundings can disagree: only then ask fmaf.
+    auto sum = [](__m128 a, __m128 b, __m128 c) {
+        return _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(a), _mm_cvtps_pd(b)), _mm_cvtps_pd(c));
+    };
+    auto risky = [](__m128d s) {
+        __m128i low = _mm_and_si128(_mm_castpd_si128(s), _mm_set1_epi64x(0x1FFFFFFF));
+        int words =
+            _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(low, _mm_set1_epi64x(0x10000000))));
+        __m128d magnitude = _mm_andnot_pd(_mm_set1_pd(-0.0), s);
+        int tiny = _mm_movemask_pd(_mm_and_pd(_mm_cmplt_pd(magnitude, _mm_set1_pd(0x1p-126)),
+                                              _mm_cmpgt_pd(magnitude, _mm_setzero_pd())));
+        return (words & 3) == 3 || (words & 12) == 12 || tiny != 0;
+    };
+    __m128d lower = sum(a, b, c);
+    __m128d upper = sum(_mm_movehl_ps(a, a), _mm_movehl_ps(b, b), _mm_movehl_ps(c, c));
+    if (risky(lower) || risky(upper)) {
+        V r;
+        for (int i = 0; i < lanes; i++)
+            r[i] = __builtin_fmaf(a[i], b[i], c[i]);
+        return r;
+    }
+    return _mm_movelh_ps(_mm_cvtpd_ps(lower), _mm_cvtpd_ps(upper));
 #else
     V r;
     for (int i = 0; i < lanes; i++)
@@ -53,15 +87,23 @@ inline VD positive(VD x) {
 inline VD absolute(VD x) {
     return VD(VL(x) & std::int64_t(0x7FFFFFFFFFFFFFFF));
 }
+
+// The lower and the upper half of the lanes, in double.
 inline VD lowerHalf(V x) {
-    return __builtin_convertvector(__builtin_shufflevector(x, x, 0, 1, 2, 3), VD);
+    VD r;
+    for (int i = 0; i < lanes / 2; i++)
+        r[i] = x[i];
+    return r;
 }
 inline VD upperHalf(V x) {
-    return __builtin_convertvector(__builtin_shufflevector(x, x, 4, 5, 6, 7), VD);
+    VD r;
+    for (int i = 0; i < lanes / 2; i++)
+        r[i] = x[lanes / 2 + i];
+    return r;
 }
 
-// In-place transpose of an 8 x 8 block held in eight vectors.
-inline void transpose(V r[8]) {
+// In-place transpose of a square block held in `lanes` vectors.
+inline void transpose(V r[lanes]) {
 #if FLENN_SIMD_AVX2
     __m256 t[8], s[8];
     for (int i = 0; i < 8; i += 2) {
@@ -79,8 +121,8 @@ inline void transpose(V r[8]) {
         r[i + 4] = _mm256_permute2f128_ps(s[i], s[i + 4], 0x31);
     }
 #else
-    for (int i = 0; i < 8; i++)
-        for (int j = i + 1; j < 8; j++) {
+    for (int i = 0; i < lanes; i++)
+        for (int j = i + 1; j < lanes; j++) {
             float swap = r[i][j];
             r[i][j] = r[j][i];
             r[j][i] = swap;
