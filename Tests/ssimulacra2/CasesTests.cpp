@@ -14,7 +14,9 @@ struct Case {
     std::string original, distorted;
     double expected;
 };
-void PrintTo(const Case &c, std::ostream *out) { *out << c.original << " / " << c.distorted; }
+void PrintTo(const Case &c, std::ostream *out) {
+    *out << c.original << " / " << c.distorted;
+}
 
 std::vector<Case> cases() {
     std::ifstream in(casesFolder() / "cases.tsv");

@@ -57,7 +57,9 @@ struct Failure {
     std::string line;                   // what the line on standard error contains
     bool decode;                        // whether it contains "decode"
 };
-void PrintTo(const Failure &failure, std::ostream *out) { *out << failure.name; }
+void PrintTo(const Failure &failure, std::ostream *out) {
+    *out << failure.name;
+}
 
 const Failure failures[] = {
     {"NoArguments", {}, "Usage: ssimulacra2 ORIGINAL DISTORTED", false},

@@ -22,7 +22,9 @@ struct Variant {
     std::function<std::pair<std::string, std::string>(const fs::path &)> write;
     double low, high; // the score must lie in [low, high]
 };
-void PrintTo(const Variant &variant, std::ostream *out) { *out << variant.name; }
+void PrintTo(const Variant &variant, std::ostream *out) {
+    *out << variant.name;
+}
 
 using Writer = std::function<void(const fs::path &, const Picture &)>;
 

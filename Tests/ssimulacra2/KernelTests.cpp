@@ -1,5 +1,7 @@
 // The AVX2 kernel and the portable one (fused multiply-adds through fmaf) give identical scores,
 // so the checker's verdict does not depend on the CPU it runs on.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "Checker.h"
@@ -49,6 +51,39 @@ TEST(Kernels, GiveIdenticalScoresWithTransparency) {
     EXPECT_EQ(ssimulacra2::compare(one, two, Kernel::portable),
               ssimulacra2::compare(one, two, Kernel::avx2));
 }
+
+ssimulacra2::Image imageOf(const Picture &picture) {
+    ssimulacra2::Image image;
+    image.width = picture.width;
+    image.height = picture.height;
+    image.channels = picture.channels;
+    image.samples = ssimulacra2::ByteArray(picture.samples.size());
+    std::copy(picture.samples.begin(), picture.samples.end(), image.samples.data());
+    return image;
+}
+
+// Sizes at the edges of the blur's phases (no four-step blocks below 15 columns), of the row
+// batches, of the column strips (256) and of the scale pyramid (a scale exists while the one
+// before it is at least 8 x 8).
+class Sizes : public testing::TestWithParam<std::pair<int, int>> {};
+
+TEST_P(Sizes, GiveIdenticalScoresInBothKernels) {
+    auto [width, height] = GetParam();
+    auto one = imageOf(photo(width, height, 1)), two = imageOf(photo(width, height, 2));
+    EXPECT_EQ(ssimulacra2::compare(one, one, Kernel::portable), 100.0);
+    double portable = ssimulacra2::compare(one, two, Kernel::portable);
+    EXPECT_LT(portable, 100.0);
+    if (ssimulacra2::runs(Kernel::avx2)) {
+        EXPECT_EQ(ssimulacra2::compare(one, one, Kernel::avx2), 100.0);
+        EXPECT_EQ(ssimulacra2::compare(one, two, Kernel::avx2), portable);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ssimulacra2, Sizes,
+                         testing::Values(std::pair{8, 8}, std::pair{9, 8}, std::pair{14, 15},
+                                         std::pair{15, 16}, std::pair{16, 9}, std::pair{8, 300},
+                                         std::pair{300, 8}, std::pair{257, 13},
+                                         std::pair{513, 23}));
 
 } // namespace
 } // namespace flenn::checker
