@@ -110,6 +110,7 @@ inline void blurAlongColumns(int steps, const float *const *above, const float *
         V y1a = load(at), y2a = load(at + stride), y1b = load(at + 2 * stride),
           y2b = load(at + 3 * stride), y1c = load(at + 4 * stride), y2c = load(at + 5 * stride);
         for (int j = 0; j < steps; j++) {
+            __builtin_prefetch(above[j] + x + 64);
             V s = load(above[j] + x) + load(below[j] + x);
             step(n1, minusD1, s, y1a, y2a);
             step(n3, minusD3, s, y1b, y2b);
