@@ -31,7 +31,7 @@ extern char **environ;
 namespace {
 
 namespace fs = std::filesystem;
-using flenn::ssimulacra2::Image;
+using flenn::ssimulacra2::ImageReader;
 
 constexpr int width = 4000, height = 3000;
 constexpr double megapixels = width * height / 1e6;
@@ -41,12 +41,18 @@ struct Pair {
 };
 
 // 8-bit RGB, twice the size of the source (bilinear), mirrored into tiles up to 4000 x 3000.
-std::vector<std::uint8_t> bigPicture(const Image &source) {
+std::vector<std::uint8_t> bigPicture(ImageReader &reader) {
+    const auto &source = reader.info();
     if (source.channels != 3 || source.wide())
         throw std::runtime_error("the benchmark source must be an 8-bit RGB image");
+    std::vector<std::uint8_t> samples;
+    for (int y = 0; y < source.height; y++) {
+        const std::uint8_t *row = reader.nextRow();
+        samples.insert(samples.end(), row, row + source.rowBytes());
+    }
     int w = source.width * 2, h = source.height * 2;
     auto sample = [&](int x, int y, int c) {
-        return double(source.samples.data()[(std::size_t(y) * source.width + x) * 3 + c]);
+        return double(samples[(std::size_t(y) * source.width + x) * 3 + c]);
     };
     std::vector<std::uint8_t> doubled(std::size_t(w) * h * 3);
     for (int y = 0; y < h; y++)
@@ -134,7 +140,7 @@ const Pair &pair() {
         p.png = p.folder / "original.png";
         p.original = p.folder / "original.jpg";
         p.distorted = p.folder / "distorted.jpg";
-        auto big = bigPicture(flenn::ssimulacra2::readImage(FLENN_BENCHMARK_SOURCE));
+        auto big = bigPicture(*flenn::ssimulacra2::openImage(FLENN_BENCHMARK_SOURCE));
         writePPM(p.ppm, big);
         writePNG(p.png, big);
         if (run({"cjpeg", "-quality", "95", p.ppm.string()}, p.original).status != 0 ||

@@ -130,6 +130,19 @@ const Variant variants[] = {
          return std::pair<std::string, std::string>{"photo.jpg", "photo.png"};
      },
      100, 100},
+    // Data cut off inside the image: decoding goes on as in every libjpeg program, and the
+    // missing part counts as damage.
+    {"JPEGCutInsideTheImage",
+     [](const fs::path &folder) {
+         fixtures::JPEGOptions options;
+         options.width = 64;
+         options.height = 48;
+         Bytes jpeg = fixtures::jpeg(options);
+         fixtures::writeFile(folder / "whole.jpg", jpeg);
+         fixtures::writeFile(folder / "cut.jpg", jpeg.prefix(jpeg.size() * 2 / 3));
+         return std::pair<std::string, std::string>{"whole.jpg", "cut.jpg"};
+     },
+     -1000, 95},
     // Wholly transparent pixels are the background whatever their colour.
     alpha(
         "TransparentPixelsOfAnyColour",
@@ -162,6 +175,58 @@ TEST_P(Format, ReachesTheMetricAsTheSamePixels) {
 
 INSTANTIATE_TEST_SUITE_P(Ssimulacra2, Format, testing::ValuesIn(variants),
                          [](const testing::TestParamInfo<Variant> &info) {
+                             return info.param.name;
+                         });
+
+// An original with alpha makes the checker read both images twice; an opaque one scores exactly
+// like the same picture without alpha, whatever the format of the other image.
+struct Rewound {
+    std::string name;
+    std::function<void(const fs::path &)> write; // writes "distorted", 64 x 48
+};
+void PrintTo(const Rewound &r, std::ostream *out) {
+    *out << r.name;
+}
+
+fixtures::JPEGOptions jpegOptions(bool progressive) {
+    fixtures::JPEGOptions options;
+    options.width = 64;
+    options.height = 48;
+    options.progressive = progressive;
+    return options;
+}
+
+const Rewound rewound[] = {
+    {"JPEG", [](const fs::path &p) { fixtures::writeFile(p, fixtures::jpeg(jpegOptions(false))); }},
+    {"ProgressiveJPEG",
+     [](const fs::path &p) { fixtures::writeFile(p, fixtures::jpeg(jpegOptions(true))); }},
+    {"PNG", [](const fs::path &p) { writePNG(p, photo(64, 48, 2)); }},
+    {"InterlacedPNG",
+     [](const fs::path &p) {
+         PNGOptions options;
+         options.interlaced = true;
+         writePNG(p, photo(64, 48, 2), options);
+     }},
+    {"PPM", [](const fs::path &p) { writePNM(p, photo(64, 48, 2)); }},
+};
+
+class Rewinding : public testing::TestWithParam<Rewound> {};
+
+TEST_P(Rewinding, SecondPassSeesTheSamePixels) {
+    fixtures::TemporaryFolder folder;
+    writePNG(folder / "plain.png", photo(64, 48));
+    writePNG(folder / "opaque.png", withAlpha(photo(64, 48), 255));
+    GetParam().write(folder / "distorted");
+    Outcome plain = run(folder / "plain.png", folder / "distorted");
+    Outcome opaque = run(folder / "opaque.png", folder / "distorted");
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    ASSERT_EQ(opaque.status, 0) << opaque.err;
+    EXPECT_LT(*plain.score(), 100);
+    EXPECT_EQ(opaque.out, plain.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ssimulacra2, Rewinding, testing::ValuesIn(rewound),
+                         [](const testing::TestParamInfo<Rewound> &info) {
                              return info.param.name;
                          });
 

@@ -1,7 +1,5 @@
 // The AVX2 kernel and the portable one (fused multiply-adds through fmaf) give identical scores,
 // so the checker's verdict does not depend on the CPU it runs on.
-#include <algorithm>
-
 #include <gtest/gtest.h>
 
 #include "Checker.h"
@@ -27,10 +25,10 @@ class Kernels : public testing::TestWithParam<Pair> {};
 TEST_P(Kernels, GiveIdenticalScores) {
     if (!ssimulacra2::runs(Kernel::avx2))
         GTEST_SKIP() << "this CPU has no AVX2 and FMA";
-    auto original = ssimulacra2::readImage((casesFolder() / GetParam().original).string());
-    auto distorted = ssimulacra2::readImage((casesFolder() / GetParam().distorted).string());
-    double portable = ssimulacra2::compare(original, distorted, Kernel::portable);
-    double avx2 = ssimulacra2::compare(original, distorted, Kernel::avx2);
+    auto original = ssimulacra2::openImage((casesFolder() / GetParam().original).string());
+    auto distorted = ssimulacra2::openImage((casesFolder() / GetParam().distorted).string());
+    double portable = ssimulacra2::compare(*original, *distorted, Kernel::portable);
+    double avx2 = ssimulacra2::compare(*original, *distorted, Kernel::avx2);
     EXPECT_EQ(portable, avx2);
     EXPECT_LT(portable, 100.0);
 }
@@ -46,21 +44,29 @@ TEST(Kernels, GiveIdenticalScoresWithTransparency) {
     fixtures::TemporaryFolder folder;
     writePNG(folder / "one.png", withAlpha(photo(70, 50, 1), 200));
     writePNG(folder / "two.png", withAlpha(photo(70, 50, 2), 90));
-    auto one = ssimulacra2::readImage((folder / "one.png").string());
-    auto two = ssimulacra2::readImage((folder / "two.png").string());
-    EXPECT_EQ(ssimulacra2::compare(one, two, Kernel::portable),
-              ssimulacra2::compare(one, two, Kernel::avx2));
+    auto one = ssimulacra2::openImage((folder / "one.png").string());
+    auto two = ssimulacra2::openImage((folder / "two.png").string());
+    EXPECT_EQ(ssimulacra2::compare(*one, *two, Kernel::portable),
+              ssimulacra2::compare(*one, *two, Kernel::avx2));
 }
 
-ssimulacra2::Image imageOf(const Picture &picture) {
-    ssimulacra2::Image image;
-    image.width = picture.width;
-    image.height = picture.height;
-    image.channels = picture.channels;
-    image.samples = ssimulacra2::ByteArray(picture.samples.size());
-    std::copy(picture.samples.begin(), picture.samples.end(), image.samples.data());
-    return image;
-}
+// The rows of a picture held in memory.
+class PictureReader final : public ssimulacra2::ImageReader {
+  public:
+    explicit PictureReader(Picture picture) : picture_(std::move(picture)) {
+        info_.width = picture_.width;
+        info_.height = picture_.height;
+        info_.channels = picture_.channels;
+    }
+    const std::uint8_t *nextRow() override {
+        return &picture_.samples[std::size_t(row_++) * info_.rowBytes()];
+    }
+    void rewind() override { row_ = 0; }
+
+  private:
+    Picture picture_;
+    int row_ = 0;
+};
 
 // Sizes at the edges of the blur's phases (no four-step blocks below 15 columns), of the row
 // batches, of the column strips (256) and of the scale pyramid (a scale exists while the one
@@ -69,12 +75,13 @@ class Sizes : public testing::TestWithParam<std::pair<int, int>> {};
 
 TEST_P(Sizes, GiveIdenticalScoresInBothKernels) {
     auto [width, height] = GetParam();
-    auto one = imageOf(photo(width, height, 1)), two = imageOf(photo(width, height, 2));
-    EXPECT_EQ(ssimulacra2::compare(one, one, Kernel::portable), 100.0);
+    PictureReader one(photo(width, height, 1)), same(photo(width, height, 1)),
+        two(photo(width, height, 2));
+    EXPECT_EQ(ssimulacra2::compare(one, same, Kernel::portable), 100.0);
     double portable = ssimulacra2::compare(one, two, Kernel::portable);
     EXPECT_LT(portable, 100.0);
     if (ssimulacra2::runs(Kernel::avx2)) {
-        EXPECT_EQ(ssimulacra2::compare(one, one, Kernel::avx2), 100.0);
+        EXPECT_EQ(ssimulacra2::compare(one, same, Kernel::avx2), 100.0);
         EXPECT_EQ(ssimulacra2::compare(one, two, Kernel::avx2), portable);
     }
 }

@@ -9,15 +9,17 @@ namespace flenn::ssimulacra2 {
 
 namespace {
 
-double scoreOn(float background, const Image &reference, const Image &distorted, Kernel kernel) {
+double scoreOn(float background, ImageReader &reference, ImageReader &distorted, Kernel kernel) {
+    reference.rewind();
+    distorted.rewind();
     LinearRows one(reference, background), two(distorted, background);
     return scoreFromSums(measureScales(kernel, one, two));
 }
 
 } // namespace
 
-double compare(const Image &reference, const Image &distorted, Kernel kernel) {
-    if (!reference.hasAlpha())
+double compare(ImageReader &reference, ImageReader &distorted, Kernel kernel) {
+    if (!reference.info().hasAlpha())
         return scoreOn(0.5f, reference, distorted, kernel);
     return std::min(scoreOn(0.1f, reference, distorted, kernel),
                     scoreOn(0.9f, reference, distorted, kernel));

@@ -1,15 +1,22 @@
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
 
-#include "Image.h"
+#include "ImageReader.h"
 
-// One decoder per file format. Each takes the whole file and throws ImageError.
+// One decoder per file format. Each reads the header at once and the rows on demand from an
+// open file positioned at its start, and throws ImageError naming `path`.
 namespace flenn::ssimulacra2 {
 
-Image decodeJPEG(const std::uint8_t *bytes, std::size_t size);
-Image decodePNG(const std::uint8_t *bytes, std::size_t size);
-Image decodePNM(const std::uint8_t *bytes, std::size_t size);
+struct CloseFile {
+    void operator()(std::FILE *file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, CloseFile>;
+
+std::unique_ptr<ImageReader> openJPEG(File file, const std::string &path);
+std::unique_ptr<ImageReader> openPNG(File file, const std::string &path);
+std::unique_ptr<ImageReader> openPNM(File file, const std::string &path);
 
 } // namespace flenn::ssimulacra2

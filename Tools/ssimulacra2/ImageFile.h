@@ -1,9 +1,10 @@
 #pragma once
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
-#include "Image.h"
+#include "ImageReader.h"
 
 namespace flenn::ssimulacra2 {
 
@@ -12,15 +13,17 @@ class ImageError : public std::runtime_error {
   public:
     enum class Kind {
         unreadable,  // the file could not be read at all
-        undecodable, // the bytes are not an image this program decodes
+        undecodable, // the bytes are not an image this program decodes, or they are damaged
         cmyk,        // a CMYK or YCCK JPEG: decodable, but there is no RGB to compare
     };
-    ImageError(Kind kind, const std::string &detail) : std::runtime_error(detail), kind(kind) {}
+    ImageError(Kind kind, const std::string &path, const std::string &detail)
+        : std::runtime_error(detail), kind(kind), path(path) {}
     Kind kind;
+    std::string path;
 };
 
-// Reads a JPEG, PNG or binary PNM file, recognised by its content, never by its name.
-// Throws ImageError.
-Image readImage(const std::string &path);
+// Opens a JPEG, PNG or binary PNM file, recognised by its content, never by its name, and reads
+// its header. Throws ImageError.
+std::unique_ptr<ImageReader> openImage(const std::string &path);
 
 } // namespace flenn::ssimulacra2

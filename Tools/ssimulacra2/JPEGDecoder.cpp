@@ -1,8 +1,8 @@
 // JPEG input through libjpeg-turbo with the library's defaults (accurate integer inverse DCT,
 // smooth chroma upsampling), so the pixels are the ones djpeg prints.
 #include <csetjmp>
-#include <cstdio>
 #include <string>
+#include <vector>
 
 #include <jpeglib.h>
 
@@ -30,36 +30,30 @@ struct ErrorManager {
 void ignoreMessage(j_common_ptr, int) {}
 
 // The steps that libjpeg may leave by longjmp hold no object with a destructor. Each returns
-// false after an error, with the library's message in errors.message.
-bool readHeader(jpeg_decompress_struct *d, ErrorManager *errors, const std::uint8_t *bytes,
-                std::size_t size) {
+// false after an error, with the library's message in errors->message.
+bool readHeader(jpeg_decompress_struct *d, ErrorManager *errors, std::FILE *file) {
     std::jmp_buf jump;
     errors->jump = &jump;
     if (setjmp(jump))
         return false;
-    jpeg_mem_src(d, bytes, static_cast<unsigned long>(size));
+    jpeg_stdio_src(d, file);
     jpeg_read_header(d, TRUE);
     return true;
 }
 
-bool readPixels(jpeg_decompress_struct *d, ErrorManager *errors, std::uint8_t *pixels,
-                std::size_t rowBytes) {
+bool readRow(jpeg_decompress_struct *d, ErrorManager *errors, std::uint8_t *row, bool first) {
     std::jmp_buf jump;
     errors->jump = &jump;
     if (setjmp(jump))
         return false;
-    jpeg_start_decompress(d);
-    while (d->output_scanline < d->output_height) {
-        JSAMPROW rows[16];
-        JDIMENSION count = 0;
-        for (; count < 16 && d->output_scanline + count < d->output_height; count++)
-            rows[count] = pixels + std::size_t(d->output_scanline + count) * rowBytes;
-        jpeg_read_scanlines(d, rows, count);
-    }
-    jpeg_finish_decompress(d);
+    if (first)
+        jpeg_start_decompress(d);
+    JSAMPROW rows[1] = {row};
+    jpeg_read_scanlines(d, rows, 1);
     return true;
 }
 
+// The library's decompressor, destroyed however the reader's construction ends.
 struct Decompressor {
     jpeg_decompress_struct d{};
     ErrorManager errors{};
@@ -72,33 +66,60 @@ struct Decompressor {
     ~Decompressor() { jpeg_destroy_decompress(&d); }
     Decompressor(const Decompressor &) = delete;
     Decompressor &operator=(const Decompressor &) = delete;
+};
 
-    [[noreturn]] void fail() const {
-        throw ImageError(ImageError::Kind::undecodable, errors.message);
+class JPEGReader final : public ImageReader {
+  public:
+    JPEGReader(File file, const std::string &path) : file_(std::move(file)), path_(path) {
+        start();
+        const jpeg_decompress_struct &d = decompressor_.d;
+        if (d.jpeg_color_space == JCS_CMYK || d.jpeg_color_space == JCS_YCCK)
+            throw ImageError(ImageError::Kind::cmyk, path_, "a CMYK JPEG");
+        if (d.num_components != 1 && d.num_components != 3)
+            throw ImageError(ImageError::Kind::undecodable, path_,
+                             std::to_string(d.num_components) + " colour components");
+        info_.width = int(d.image_width);
+        info_.height = int(d.image_height);
+        info_.channels = d.num_components;
+        row_.resize(info_.rowBytes());
     }
+
+    const std::uint8_t *nextRow() override {
+        if (!readRow(&decompressor_.d, &decompressor_.errors, row_.data(), rowsRead_ == 0))
+            fail();
+        rowsRead_++;
+        return row_.data();
+    }
+
+    void rewind() override {
+        if (rowsRead_ == 0)
+            return;
+        jpeg_abort_decompress(&decompressor_.d);
+        start();
+    }
+
+  private:
+    void start() {
+        std::rewind(file_.get());
+        if (!readHeader(&decompressor_.d, &decompressor_.errors, file_.get()))
+            fail();
+        rowsRead_ = 0;
+    }
+    [[noreturn]] void fail() const {
+        throw ImageError(ImageError::Kind::undecodable, path_, decompressor_.errors.message);
+    }
+
+    File file_;
+    std::string path_;
+    Decompressor decompressor_;
+    std::vector<std::uint8_t> row_;
+    int rowsRead_ = 0;
 };
 
 } // namespace
 
-Image decodeJPEG(const std::uint8_t *bytes, std::size_t size) {
-    Decompressor decompressor;
-    jpeg_decompress_struct *d = &decompressor.d;
-    if (!readHeader(d, &decompressor.errors, bytes, size))
-        decompressor.fail();
-    if (d->jpeg_color_space == JCS_CMYK || d->jpeg_color_space == JCS_YCCK)
-        throw ImageError(ImageError::Kind::cmyk, "a CMYK JPEG");
-    if (d->num_components != 1 && d->num_components != 3)
-        throw ImageError(ImageError::Kind::undecodable,
-                         std::to_string(d->num_components) + " colour components");
-
-    Image image;
-    image.width = int(d->image_width);
-    image.height = int(d->image_height);
-    image.channels = d->num_components;
-    image.samples = ByteArray(image.rowBytes() * std::size_t(image.height));
-    if (!readPixels(d, &decompressor.errors, image.samples.data(), image.rowBytes()))
-        decompressor.fail();
-    return image;
+std::unique_ptr<ImageReader> openJPEG(File file, const std::string &path) {
+    return std::make_unique<JPEGReader>(std::move(file), path);
 }
 
 } // namespace flenn::ssimulacra2

@@ -22,8 +22,7 @@ Kernel fastestKernel() {
     return runs(Kernel::avx2) ? Kernel::avx2 : Kernel::portable;
 }
 
-std::vector<ScaleSums> measureScales(Kernel kernel, const LinearRows &reference,
-                                     const LinearRows &distorted) {
+std::vector<ScaleSums> measureScales(Kernel kernel, LinearRows &reference, LinearRows &distorted) {
     if (!runs(kernel))
         throw std::logic_error("this CPU cannot run the chosen kernel");
 #if FLENN_HAS_AVX2_KERNEL

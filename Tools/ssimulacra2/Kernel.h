@@ -17,15 +17,14 @@ Kernel fastestKernel();
 bool runs(Kernel kernel);
 
 // The pooled error sums of every scale (finest first) for two images of the same size.
-std::vector<ScaleSums> measureScales(Kernel kernel, const LinearRows &reference,
-                                     const LinearRows &distorted);
+std::vector<ScaleSums> measureScales(Kernel kernel, LinearRows &reference, LinearRows &distorted);
 
 // The variants behind measureScales, one per kernel translation unit.
 namespace portable {
-std::vector<ScaleSums> measureScales(const LinearRows &reference, const LinearRows &distorted);
+std::vector<ScaleSums> measureScales(LinearRows &reference, LinearRows &distorted);
 }
 namespace avx2 {
-std::vector<ScaleSums> measureScales(const LinearRows &reference, const LinearRows &distorted);
+std::vector<ScaleSums> measureScales(LinearRows &reference, LinearRows &distorted);
 }
 
 } // namespace flenn::ssimulacra2

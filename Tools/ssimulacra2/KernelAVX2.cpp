@@ -31,7 +31,7 @@
 
 namespace flenn::ssimulacra2::avx2 {
 
-std::vector<ScaleSums> measureScales(const LinearRows &reference, const LinearRows &distorted) {
+std::vector<ScaleSums> measureScales(LinearRows &reference, LinearRows &distorted) {
     return measureScaleSums(reference, distorted);
 }
 

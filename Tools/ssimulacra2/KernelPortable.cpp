@@ -5,7 +5,7 @@
 
 namespace flenn::ssimulacra2::portable {
 
-std::vector<ScaleSums> measureScales(const LinearRows &reference, const LinearRows &distorted) {
+std::vector<ScaleSums> measureScales(LinearRows &reference, LinearRows &distorted) {
     return measureScaleSums(reference, distorted);
 }
 

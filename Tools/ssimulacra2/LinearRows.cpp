@@ -25,36 +25,32 @@ float srgbToLinear(float x) {
     return numerator / denominator;
 }
 
-template <class Sample> const Sample *rowSamples(const Image &image, int y) {
-    return reinterpret_cast<const Sample *>(image.samples.data() +
-                                            std::size_t(y) * image.rowBytes());
-}
-
 } // namespace
 
-LinearRows::LinearRows(const Image &image, float background)
-    : image_(image), background_(background), scale_(1.0f / float(image.maxValue)) {
-    if (!image.hasAlpha()) {
-        table_.resize(image.wide() ? 65536 : 256);
+LinearRows::LinearRows(ImageReader &reader, float background)
+    : reader_(reader), info_(reader.info()), background_(background),
+      scale_(1.0f / float(info_.maxValue)) {
+    if (!info_.hasAlpha()) {
+        table_.resize(info_.wide() ? 65536 : 256);
         for (std::size_t value = 0; value < table_.size(); value++)
             table_[value] = linear(float(value) * scale_);
     }
 }
 
 float LinearRows::linear(float encoded) const {
-    if (image_.gamma)
-        return float(std::pow(double(encoded), 1.0 / *image_.gamma));
+    if (info_.gamma)
+        return float(std::pow(double(encoded), 1.0 / *info_.gamma));
     return srgbToLinear(encoded);
 }
 
 template <class Sample> void LinearRows::opaqueRow(const Sample *samples, float *rgb[3]) const {
     const float *table = table_.data();
-    if (image_.channels == 1) {
-        for (int x = 0; x < image_.width; x++)
+    if (info_.channels == 1) {
+        for (int x = 0; x < info_.width; x++)
             rgb[0][x] = rgb[1][x] = rgb[2][x] = table[samples[x]];
         return;
     }
-    for (int x = 0; x < image_.width; x++, samples += 3) {
+    for (int x = 0; x < info_.width; x++, samples += 3) {
         rgb[0][x] = table[samples[0]];
         rgb[1][x] = table[samples[1]];
         rgb[2][x] = table[samples[2]];
@@ -62,8 +58,8 @@ template <class Sample> void LinearRows::opaqueRow(const Sample *samples, float 
 }
 
 template <class Sample> void LinearRows::flattenedRow(const Sample *samples, float *rgb[3]) const {
-    int colours = image_.channels - 1;
-    for (int x = 0; x < image_.width; x++, samples += image_.channels) {
+    int colours = info_.channels - 1;
+    for (int x = 0; x < info_.width; x++, samples += info_.channels) {
         float alpha = float(samples[colours]) * scale_;
         float behind = (1.0f - alpha) * background_;
         for (int c = 0; c < 3; c++) {
@@ -73,14 +69,14 @@ template <class Sample> void LinearRows::flattenedRow(const Sample *samples, flo
     }
 }
 
-void LinearRows::row(int y, float *red, float *green, float *blue) const {
+void LinearRows::next(float *red, float *green, float *blue) {
     float *rgb[3] = {red, green, blue};
-    if (image_.wide()) {
-        const auto *samples = rowSamples<std::uint16_t>(image_, y);
-        image_.hasAlpha() ? flattenedRow(samples, rgb) : opaqueRow(samples, rgb);
+    const std::uint8_t *row = reader_.nextRow();
+    if (info_.wide()) { // rows of 16-bit samples are aligned for them
+        const auto *samples = reinterpret_cast<const std::uint16_t *>(row);
+        info_.hasAlpha() ? flattenedRow(samples, rgb) : opaqueRow(samples, rgb);
     } else {
-        const auto *samples = rowSamples<std::uint8_t>(image_, y);
-        image_.hasAlpha() ? flattenedRow(samples, rgb) : opaqueRow(samples, rgb);
+        info_.hasAlpha() ? flattenedRow(row, rgb) : opaqueRow(row, rgb);
     }
 }
 

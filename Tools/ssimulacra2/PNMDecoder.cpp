@@ -2,6 +2,9 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include <sys/stat.h>
 
 #include "Decoders.h"
 #include "ImageFile.h"
@@ -10,84 +13,90 @@ namespace flenn::ssimulacra2 {
 
 namespace {
 
-[[noreturn]] void fail(const std::string &detail) {
-    throw ImageError(ImageError::Kind::undecodable, detail);
-}
-
-class HeaderReader {
+class PNMReader final : public ImageReader {
   public:
-    HeaderReader(const std::uint8_t *bytes, std::size_t size) : bytes_(bytes), size_(size) {}
-
-    // The next decimal field, after white space and comments.
-    unsigned long number(const char *name) {
-        for (;;) {
-            while (offset_ < size_ && std::isspace(bytes_[offset_]))
-                offset_++;
-            if (offset_ < size_ && bytes_[offset_] == '#') {
-                while (offset_ < size_ && bytes_[offset_] != '\n' && bytes_[offset_] != '\r')
-                    offset_++;
-                continue;
-            }
-            break;
-        }
-        if (offset_ >= size_ || !std::isdigit(bytes_[offset_]))
-            fail(std::string("the PNM header has no ") + name);
-        unsigned long value = 0;
-        while (offset_ < size_ && std::isdigit(bytes_[offset_])) {
-            value = value * 10 + (bytes_[offset_++] - '0');
-            if (value > 0xFFFFFFFFul)
-                fail(std::string("the PNM ") + name + " is too large");
-        }
-        return value;
+    PNMReader(File file, const std::string &path) : file_(std::move(file)), path_(path) {
+        std::fseek(file_.get(), 1, SEEK_SET); // to the digit of the magic number
+        int kind = std::getc(file_.get());
+        unsigned long width = number("width"), height = number("height"),
+                      maxValue = number("maximum value");
+        if (!std::isspace(std::getc(file_.get())))
+            fail("the PNM header is not followed by pixels");
+        pixels_ = std::ftell(file_.get());
+        if (width == 0 || height == 0 || width > 1u << 30 || height > 1u << 30)
+            fail("the PNM size " + std::to_string(width) + "x" + std::to_string(height) +
+                 " is not usable");
+        if (maxValue == 0 || maxValue > 65535 || (maxValue & (maxValue + 1)) != 0)
+            fail("the PNM maximum value " + std::to_string(maxValue) +
+                 " is not one less than a power of two");
+        info_.width = int(width);
+        info_.height = int(height);
+        info_.channels = kind == '5' ? 1 : 3;
+        info_.maxValue = int(maxValue);
+        struct stat status {};
+        if (fstat(fileno(file_.get()), &status) == 0 && S_ISREG(status.st_mode) &&
+            std::uint64_t(status.st_size - pixels_) < info_.rowBytes() * height)
+            fail("the file ends before the last pixel");
+        row_.resize(info_.rowBytes());
     }
 
-    // The single white-space byte that ends the header.
-    std::size_t pixelOffset() {
-        if (offset_ >= size_ || !std::isspace(bytes_[offset_]))
-            fail("the PNM header is not followed by pixels");
-        return offset_ + 1;
+    const std::uint8_t *nextRow() override {
+        if (std::fread(row_.data(), 1, row_.size(), file_.get()) != row_.size())
+            fail("the file ends before the last pixel");
+        if (info_.wide()) // PNM stores 16-bit samples big-endian
+            for (std::size_t i = 0; i < row_.size(); i += 2) {
+                std::uint16_t value = std::uint16_t(row_[i] << 8 | row_[i + 1]);
+                std::memcpy(&row_[i], &value, 2);
+            }
+        rowsRead_++;
+        return row_.data();
+    }
+
+    void rewind() override {
+        if (rowsRead_ == 0)
+            return;
+        std::fseek(file_.get(), pixels_, SEEK_SET);
+        rowsRead_ = 0;
     }
 
   private:
-    const std::uint8_t *bytes_;
-    std::size_t size_;
-    std::size_t offset_ = 2; // after the magic number
+    // The next decimal field of the header, after white space and comments.
+    unsigned long number(const char *name) {
+        int c = std::getc(file_.get());
+        for (;;) {
+            while (c != EOF && std::isspace(c))
+                c = std::getc(file_.get());
+            if (c != '#')
+                break;
+            while (c != EOF && c != '\n' && c != '\r')
+                c = std::getc(file_.get());
+        }
+        if (c == EOF || !std::isdigit(c))
+            fail(std::string("the PNM header has no ") + name);
+        unsigned long value = 0;
+        for (; c != EOF && std::isdigit(c); c = std::getc(file_.get())) {
+            value = value * 10 + unsigned(c - '0');
+            if (value > 0xFFFFFFFFul)
+                fail(std::string("the PNM ") + name + " is too large");
+        }
+        std::ungetc(c, file_.get());
+        return value;
+    }
+    [[noreturn]] void fail(const std::string &detail) const {
+        throw ImageError(ImageError::Kind::undecodable, path_, detail);
+    }
+
+    File file_;
+    std::string path_;
+    long pixels_ = 0; // offset of the first sample
+    std::vector<std::uint8_t> row_;
+    int rowsRead_ = 0;
 };
 
 } // namespace
 
-Image decodePNM(const std::uint8_t *bytes, std::size_t size) {
-    HeaderReader header(bytes, size);
-    unsigned long width = header.number("width");
-    unsigned long height = header.number("height");
-    unsigned long maxValue = header.number("maximum value");
-    std::size_t offset = header.pixelOffset();
-    if (width == 0 || height == 0 || width > 1u << 30 || height > 1u << 30)
-        fail("the PNM size " + std::to_string(width) + "x" + std::to_string(height) +
-             " is not usable");
-    if (maxValue == 0 || maxValue > 65535 || (maxValue & (maxValue + 1)) != 0)
-        fail("the PNM maximum value " + std::to_string(maxValue) +
-             " is not one less than a power of two");
-
-    Image image;
-    image.width = int(width);
-    image.height = int(height);
-    image.channels = bytes[1] == '5' ? 1 : 3;
-    image.maxValue = int(maxValue);
-    std::size_t length = image.rowBytes() * height;
-    if (size - offset < length)
-        fail("the file ends before the last pixel");
-    image.samples = ByteArray(length);
-    std::uint8_t *samples = image.samples.data();
-    std::memcpy(samples, bytes + offset, length);
-    if (image.wide()) {
-        // PNM stores 16-bit samples big-endian.
-        for (std::size_t i = 0; i < length; i += 2) {
-            std::uint16_t value = std::uint16_t(samples[i] << 8 | samples[i + 1]);
-            std::memcpy(samples + i, &value, 2);
-        }
-    }
-    return image;
+std::unique_ptr<ImageReader> openPNM(File file, const std::string &path) {
+    return std::make_unique<PNMReader>(std::move(file), path);
 }
 
 } // namespace flenn::ssimulacra2

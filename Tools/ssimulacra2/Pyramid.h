@@ -219,8 +219,7 @@ class Scale {
 };
 
 // Scales exist while the previous one is at least 8 x 8; at most six.
-inline std::vector<ScaleSums> measureScaleSums(const LinearRows &reference,
-                                               const LinearRows &distorted) {
+inline std::vector<ScaleSums> measureScaleSums(LinearRows &reference, LinearRows &distorted) {
     std::vector<std::pair<int, int>> sizes{{reference.width(), reference.height()}};
     while (sizes.size() < 6 && sizes.back().first >= 8 && sizes.back().second >= 8)
         sizes.emplace_back((sizes.back().first + 1) / 2, (sizes.back().second + 1) / 2);
@@ -231,8 +230,8 @@ inline std::vector<ScaleSums> measureScaleSums(const LinearRows &reference,
 
     Scale &finest = *scales[0];
     for (int y = 0; y < reference.height(); y++) {
-        reference.row(y, finest.input(0, 0), finest.input(0, 1), finest.input(0, 2));
-        distorted.row(y, finest.input(1, 0), finest.input(1, 1), finest.input(1, 2));
+        reference.next(finest.input(0, 0), finest.input(0, 1), finest.input(0, 2));
+        distorted.next(finest.input(1, 0), finest.input(1, 1), finest.input(1, 2));
         finest.commit();
     }
     std::vector<ScaleSums> result;

@@ -18,16 +18,19 @@ int fail(const std::string &line) {
     return 1;
 }
 
-std::string complaint(const ImageError &error, const std::string &role, const std::string &path) {
+int fail(const ImageError &error, const std::string &role) {
     switch (error.kind) {
     case ImageError::Kind::unreadable:
-        return "Could not read the " + role + " image: " + path + " (" + error.what() + ")";
+        return fail("Could not read the " + role + " image: " + error.path + " (" + error.what() +
+                    ")");
     case ImageError::Kind::undecodable:
-        return "Could not decode the " + role + " image: " + path + " (" + error.what() + ")";
+        return fail("Could not decode the " + role + " image: " + error.path + " (" + error.what() +
+                    ")");
     case ImageError::Kind::cmyk:
-        return "The " + role + " image is a CMYK JPEG, which cannot be compared: " + path;
+        return fail("The " + role +
+                    " image is a CMYK JPEG, which cannot be compared: " + error.path);
     }
-    return error.what();
+    return fail(error.what());
 }
 
 } // namespace
@@ -35,24 +38,22 @@ std::string complaint(const ImageError &error, const std::string &role, const st
 int main(int argc, char **argv) {
     if (argc != 3)
         return fail("Usage: ssimulacra2 ORIGINAL DISTORTED (JPEG, PNG or binary PNM files)");
+    const std::string originalPath = argv[1];
+    // Headers first, so that the size checks come before any pixel is decoded; damaged pixel
+    // data shows up while comparing.
     try {
-        Image original, distorted;
-        try {
-            original = readImage(argv[1]);
-        } catch (const ImageError &error) {
-            return fail(complaint(error, "original", argv[1]));
-        }
-        if (original.width < 8 || original.height < 8)
+        auto original = openImage(originalPath);
+        if (original->info().width < 8 || original->info().height < 8)
             return fail("Minimum image size is 8x8 pixels");
-        try {
-            distorted = readImage(argv[2]);
-        } catch (const ImageError &error) {
-            return fail(complaint(error, "distorted", argv[2]));
-        }
-        if (distorted.width != original.width || distorted.height != original.height)
+        auto distorted = openImage(argv[2]);
+        if (distorted->info().width != original->info().width ||
+            distorted->info().height != original->info().height)
             return fail("Image size mismatch");
-        std::printf("%.8f\n", compare(original, distorted));
+        double score = compare(*original, *distorted);
+        std::printf("%.8f\n", score);
         return 0;
+    } catch (const ImageError &error) {
+        return fail(error, error.path == originalPath ? "original" : "distorted");
     } catch (const std::bad_alloc &) {
         return fail("Not enough memory to compare the images");
     }
