@@ -41,10 +41,11 @@ struct RowRecursion {
 // [from, to) of rows of `width` columns: from is 1 - N at the start of the rows, later the `to`
 // of the previous run; both are multiples of 4 unless to == width. source(i) yields the input at
 // column i for every i in [from - 6, to + 4), zero outside [0, width); output i goes to
-// out[i * lanes].
+// out[(i - first) * lanes], first being the first column of the run.
 template <class Source>
 void blurAlongRows(int width, int from, int to, Source source, RowRecursion &r, float *out) {
     using namespace recursive;
+    const int first = from > 0 ? from : 0;
     auto pair = [&](int i) { return source(i - radius - 1) + source(i + radius - 1); };
     auto step = [&](int i) {
         V s = pair(i);
@@ -57,7 +58,7 @@ void blurAlongRows(int width, int from, int to, Source source, RowRecursion &r, 
             r.y1[k] = o[k];
         }
         if (i >= 0)
-            store(out + i * lanes, o[0] + (o[1] + o[2]));
+            store(out + (i - first) * lanes, o[0] + (o[1] + o[2]));
     };
     auto block = [&](int i) { // four steps ahead from the state before them
         V s[4] = {pair(i), pair(i + 1), pair(i + 2), pair(i + 3)};
@@ -74,7 +75,7 @@ void blurAlongRows(int width, int from, int to, Source source, RowRecursion &r, 
             r.y1[k] = o[k][3];
         }
         for (int L = 0; L < 4; L++)
-            store(out + (i + L) * lanes, o[0][L] + (o[1][L] + o[2][L]));
+            store(out + (i + L - first) * lanes, o[0][L] + (o[1][L] + o[2][L]));
     };
 
     // Single steps up to column 8, blocks of four while a whole block ends before

@@ -149,8 +149,9 @@ class Scale {
     void blurStrip(int plane, int count, int x0, int x1, RowRecursion &recursion) {
         const float *one = interleavedXYB(plane / 5), *two = interleavedXYB(3 + plane / 5);
         int from = x0 == 0 ? 1 - recursive::radius : x0;
-        float *out = interleavedBlur_.data() - x0 * lanes;
-        auto blur = [&](auto source) { blurAlongRows(width_, from, x1, source, recursion, out); };
+        auto blur = [&](auto source) {
+            blurAlongRows(width_, from, x1, source, recursion, interleavedBlur_.data());
+        };
         switch (plane % 5) {
         case 0:
             blur([one](int i) { return load(one + i * lanes); });
