@@ -3,6 +3,7 @@
 #include <map>
 
 #include "BracketSearch.h"
+#include "LossySearch.h"
 
 namespace flenn::Compressor {
 namespace {
@@ -75,6 +76,22 @@ TEST(BracketSearch, StartStepsFollowTheFloor) {
     EXPECT_EQ(startStep(88), 40);
     EXPECT_EQ(startStep(88.5), 30);
     EXPECT_EQ(startStep(90), 30);
+}
+
+TEST(SearchSampleLayout, SpreadsAboutOneTilePerMegapixelOverThePhotosShape) {
+    struct Case {
+        std::int64_t width, height;
+        int columns, rows;
+    };
+    for (Case c : {Case{6000, 4000, 6, 3},   // 22 tiles wanted, 18 taken
+                   Case{4000, 2000, 4, 1},   // exactly 8 megapixels: 7 tiles wanted
+                   Case{3000, 4000, 3, 3},   // portrait
+                   Case{20000, 1000, 19, 1}, // panorama: one row
+                   Case{40000, 400, 39, 1},  // more columns than tiles wanted stay one row
+                   Case{8000, 8000, 5, 4}}) { // at most 24 tiles
+        TileSample layout = searchSampleLayout(c.width, c.height);
+        EXPECT_EQ(layout, (TileSample{c.columns, c.rows, 512})) << c.width << " x " << c.height;
+    }
 }
 
 } // namespace
