@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "DevPhotos.h"
+#include "Fixtures.h"
 #include "JPEGSession.h"
 
 namespace {
@@ -28,8 +28,8 @@ int main() {
     std::vector<std::vector<double>> errors(std::size(scales));
     std::vector<double> all;
     int photos = 0;
-    for (const auto &path : benchmarks::devPhotos()) {
-        JPEGSession session(benchmarks::readFile(path));
+    for (const auto &path : fixtures::devPhotos()) {
+        JPEGSession session(fixtures::readFile(path));
         if (!session.info().isSimple)
             continue;
         photos++;

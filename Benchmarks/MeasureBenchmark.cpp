@@ -7,7 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "DevPhotos.h"
+#include "Fixtures.h"
 #include "JPEGSession.h"
 
 namespace {
@@ -19,11 +19,26 @@ struct Photo {
     Bytes bytes;
 };
 
+// The photo's pixels repeated across a width × height picture, encoded at the given quality
+// with 4:2:0 sampling: a large photo with the detail of a real one.
+Bytes tiled(const Bytes &jpeg, int width, int height, int quality) {
+    fixtures::Pixels source = fixtures::decode(jpeg);
+    fixtures::Pixels picture{width, height, source.components, {}};
+    const auto pixel = std::size_t(source.components);
+    picture.samples.resize(std::size_t(width) * std::size_t(height) * pixel);
+    for (std::size_t y = 0; y < std::size_t(height); y++)
+        for (std::size_t x = 0; x < std::size_t(width); x++)
+            std::copy_n(&source.samples[((y % std::size_t(source.height)) * std::size_t(source.width) +
+                                         x % std::size_t(source.width)) * pixel],
+                        pixel, &picture.samples[(y * std::size_t(width) + x) * pixel]);
+    return fixtures::encode(picture, quality);
+}
+
 // The developer photos with the most pixels, largest first.
 std::vector<Photo> largestPhotos(std::size_t count) {
     std::vector<std::pair<std::int64_t, Photo>> sized;
-    for (const auto &path : benchmarks::devPhotos()) {
-        Bytes bytes = benchmarks::readFile(path);
+    for (const auto &path : fixtures::devPhotos()) {
+        Bytes bytes = fixtures::readFile(path);
         JPEGSession session(bytes);
         sized.push_back(
             {session.info().width * session.info().height, {path.stem().string(), bytes}});
@@ -59,7 +74,7 @@ int main(int argc, char **argv) {
     }
     std::vector<Photo> photos = {largest[0]};
     for (const Photo &photo : largest)
-        photos.push_back({"24MP-" + photo.name, benchmarks::tiled(photo.bytes, 6000, 4000, 92)});
+        photos.push_back({"24MP-" + photo.name, tiled(photo.bytes, 6000, 4000, 92)});
     for (const Photo &photo : photos) {
         benchmark::RegisterBenchmark(("Measure/" + photo.name).c_str(), measure, photo.bytes)
             ->Unit(benchmark::kMillisecond)

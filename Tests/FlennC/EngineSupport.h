@@ -2,7 +2,10 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include <flenn.h>
 
@@ -14,10 +17,10 @@ namespace flenn::engine {
 struct SessionCloser {
     void operator()(flenn_session *session) const { flenn_session_close(session); }
 };
-using Session = std::unique_ptr<flenn_session, SessionCloser>;
+using Handle = std::unique_ptr<flenn_session, SessionCloser>;
 
 struct Opened {
-    Session session;
+    Handle session;
     std::string message;
 };
 
@@ -25,7 +28,7 @@ inline Opened open(const Bytes &data) {
     std::array<char, 256> message{};
     flenn_session *session = nullptr;
     flenn_session_open(data.data(), data.size(), &session, message.data(), message.size());
-    return {Session(session), message.data()};
+    return {Handle(session), message.data()};
 }
 
 struct Written {
@@ -51,5 +54,40 @@ inline Written write(flenn_session *session, const flenn_settings &settings) {
         written.data = Bytes::adoptingMalloced(data, size);
     return written;
 }
+
+// A session on which every call is expected to succeed.
+class Session {
+  public:
+    explicit Session(const Bytes &jpeg) : opened_(open(jpeg)), handle(opened_.session.get()) {
+        EXPECT_NE(handle, nullptr) << opened_.message;
+    }
+
+    // A counted sequential write, optionally of a sample {columns, rows, tile pixels}.
+    Bytes write(const flenn_settings &settings, std::optional<std::array<int, 3>> sample = {}) {
+        flenn_settings s = settings;
+        s.scan = FLENN_SCAN_COUNTED;
+        if (sample) {
+            s.sample_columns = (*sample)[0];
+            s.sample_rows = (*sample)[1];
+            s.tile_pixels = (*sample)[2];
+        }
+        Written written = engine::write(handle, s);
+        EXPECT_EQ(written.status, FLENN_OK) << written.message;
+        return written.data;
+    }
+
+    std::unique_ptr<flenn_measurements, void (*)(flenn_measurements *)> measure() {
+        flenn_measurements *record = nullptr;
+        char message[256] = "";
+        EXPECT_EQ(flenn_session_measure(handle, &record, message, sizeof message), 0) << message;
+        return {record, flenn_measurements_free};
+    }
+
+  private:
+    Opened opened_;
+
+  public:
+    flenn_session *const handle;
+};
 
 } // namespace flenn::engine

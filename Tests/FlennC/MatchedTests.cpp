@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "CoefficientJPEG.h"
+#include "EngineSupport.h"
 #include "Fixtures.h"
 
 #include "matched.h"
@@ -20,39 +21,7 @@ namespace {
 using fixtures::CoefficientComponent;
 using Table = std::array<std::uint16_t, 64>;
 
-struct Session {
-    flenn_session *handle = nullptr;
-    explicit Session(const Bytes &jpeg) {
-        char message[256] = "";
-        EXPECT_EQ(flenn_session_open(jpeg.data(), jpeg.size(), &handle, message, sizeof message), 0)
-            << message;
-    }
-    ~Session() { flenn_session_close(handle); }
-    Session(const Session &) = delete;
-
-    Bytes write(const flenn_settings &settings, std::optional<std::array<int, 3>> sample = {}) {
-        flenn_settings s = settings;
-        s.scan = FLENN_SCAN_COUNTED;
-        if (sample) {
-            s.sample_columns = (*sample)[0];
-            s.sample_rows = (*sample)[1];
-            s.tile_pixels = (*sample)[2];
-        }
-        std::uint8_t *data = nullptr;
-        std::size_t size = 0;
-        char message[256] = "";
-        EXPECT_EQ(flenn_session_write(handle, &s, &data, &size, message, sizeof message), 0)
-            << message;
-        return Bytes::adoptingMalloced(data, size);
-    }
-
-    std::unique_ptr<flenn_measurements, void (*)(flenn_measurements *)> measure() {
-        flenn_measurements *record = nullptr;
-        char message[256] = "";
-        EXPECT_EQ(flenn_session_measure(handle, &record, message, sizeof message), 0) << message;
-        return {record, flenn_measurements_free};
-    }
-};
+using engine::Session;
 
 template <typename Adjust> Bytes photo(Adjust adjust) {
     fixtures::JPEGOptions options;

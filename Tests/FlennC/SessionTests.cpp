@@ -37,31 +37,8 @@ Bytes withFrame(const Bytes &jpeg, int precision, unsigned width, unsigned heigh
 // A sequential file that codes each component in its own scan, cut before the last scan:
 // the third component never receives image data.
 Bytes withoutLastScan() {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr errors{};
-    c.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&c);
-    unsigned char *buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &buffer, &size);
-    c.image_width = 16;
-    c.image_height = 16;
-    c.input_components = 3;
-    c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
-    static jpeg_scan_info scans[3] = {{1, {0}, 0, 63, 0, 0}, {1, {1}, 0, 63, 0, 0}, {1, {2}, 0, 63, 0, 0}};
-    c.scan_info = scans;
-    c.num_scans = 3;
-    jpeg_start_compress(&c, TRUE);
-    std::vector<JSAMPLE> row(16 * 3, 128);
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW pointer = row.data();
-        jpeg_write_scanlines(&c, &pointer, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    std::vector<std::uint8_t> bytes(buffer, buffer + size);
-    std::free(buffer);
+    Bytes whole = fixtures::jpeg({.width = 16, .height = 16, .hSampling = 1, .vSampling = 1, .scanPerComponent = true});
+    std::vector<std::uint8_t> bytes(whole.begin(), whole.end());
     std::size_t sos = 0;
     int seen = 0;
     for (std::size_t i = 0; i + 1 < bytes.size(); i++)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "CoefficientJPEG.h"
+#include "EngineSupport.h"
 
 #include "texture.h"
 
@@ -13,15 +14,7 @@ namespace {
 
 using fixtures::CoefficientComponent;
 
-struct Session {
-    flenn_session *handle = nullptr;
-    explicit Session(const Bytes &jpeg) {
-        char message[256] = "";
-        EXPECT_EQ(flenn_session_open(jpeg.data(), jpeg.size(), &handle, message, sizeof message), 0)
-            << message;
-    }
-    ~Session() { flenn_session_close(handle); }
-};
+using engine::Session;
 
 CoefficientComponent grey(std::uint16_t step, std::function<void(int, int, JCOEF *)> fill) {
     CoefficientComponent component;

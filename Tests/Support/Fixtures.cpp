@@ -25,6 +25,8 @@ J_COLOR_SPACE colorSpace(Color color) {
     return JCS_YCbCr;
 }
 
+int componentCount(Color color) { return color == Color::grey ? 1 : color == Color::cmyk ? 4 : 3; }
+
 // A photo-like picture: smooth light, a few edges and fine grain.
 std::vector<JSAMPLE> picture(const JPEGOptions &o, int components) {
     std::mt19937 random(o.seed);
@@ -44,9 +46,7 @@ std::vector<JSAMPLE> picture(const JPEGOptions &o, int components) {
     return samples;
 }
 
-} // namespace
-
-Bytes jpeg(const JPEGOptions &o) {
+Bytes compressed(const JPEGOptions &o, const std::vector<JSAMPLE> &samples) {
     jpeg_compress_struct c{};
     jpeg_error_mgr errors{};
     c.err = jpeg_std_error(&errors);
@@ -55,7 +55,7 @@ Bytes jpeg(const JPEGOptions &o) {
     unsigned long size = 0;
     jpeg_mem_dest(&c, &buffer, &size);
 
-    int components = o.color == Color::grey ? 1 : o.color == Color::cmyk ? 4 : 3;
+    int components = componentCount(o.color);
     c.image_width = JDIMENSION(o.width);
     c.image_height = JDIMENSION(o.height);
     c.input_components = components;
@@ -74,14 +74,21 @@ Bytes jpeg(const JPEGOptions &o) {
         c.write_JFIF_header = FALSE;
     if (o.progressive)
         jpeg_simple_progression(&c);
+    std::vector<jpeg_scan_info> scans(std::size_t(o.scanPerComponent ? components : 0));
+    for (int i = 0; i < int(scans.size()); i++)
+        scans[std::size_t(i)] = {1, {i}, 0, 63, 0, 0};
+    if (o.scanPerComponent) {
+        c.scan_info = scans.data();
+        c.num_scans = components;
+    }
 
     jpeg_start_compress(&c, TRUE);
     for (const Segment &segment : o.segments)
         jpeg_write_marker(&c, segment.marker, reinterpret_cast<const JOCTET *>(segment.data.data()),
                           unsigned(segment.data.size()));
-    std::vector<JSAMPLE> samples = picture(o, components);
     while (c.next_scanline < c.image_height) {
-        JSAMPROW row = &samples[std::size_t(c.next_scanline) * o.width * components];
+        // The library reads the row but is not declared const.
+        JSAMPROW row = const_cast<JSAMPLE *>(&samples[std::size_t(c.next_scanline) * o.width * components]);
         jpeg_write_scanlines(&c, &row, 1);
     }
     jpeg_finish_compress(&c);
@@ -89,6 +96,21 @@ Bytes jpeg(const JPEGOptions &o) {
     Bytes result = Bytes::copying(buffer, size);
     std::free(buffer);
     return result;
+}
+
+} // namespace
+
+Bytes jpeg(const JPEGOptions &o) {
+    return compressed(o, picture(o, componentCount(o.color)));
+}
+
+Bytes encode(const Pixels &pixels, int quality) {
+    JPEGOptions options;
+    options.width = pixels.width;
+    options.height = pixels.height;
+    options.color = pixels.components == 1 ? Color::grey : Color::ycbcr;
+    options.quality = quality;
+    return compressed(options, pixels.samples);
 }
 
 Pixels decode(const Bytes &jpeg) {

@@ -30,6 +30,7 @@ struct JPEGOptions {
     bool arithmetic = false;
     int restartRows = 0;
     bool jfif = true;
+    bool scanPerComponent = false; // sequential, one scan for each component
     std::vector<Segment> segments; // written after the JFIF header, in order
     unsigned seed = 1;             // varies the picture
 };
@@ -43,6 +44,9 @@ struct Pixels {
     friend bool operator==(const Pixels &, const Pixels &) = default;
 };
 Pixels decode(const Bytes &jpeg);
+
+// Pixels (grey or RGB) encoded with the library's defaults (4:2:0 for colour) at a quality.
+Bytes encode(const Pixels &pixels, int quality);
 
 // The offsets of the marker segments before the first scan: (marker, offset of 0xFF).
 std::vector<std::pair<int, std::size_t>> headerMarkers(const Bytes &jpeg);
